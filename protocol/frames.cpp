@@ -18,7 +18,9 @@ bool holds(std::string_view frame, std::size_t position, char expected) {
     return at(frame, position) == expected;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The address bytes a request carries: always exactly two.
 std::string_view twoBytes(std::string_view addr, std::string& scratch) {

@@ -53,16 +53,24 @@ private slots:
     void requestsKeepTheirLength_data() {
         QTest::addColumn<QString>("box");
         QTest::addColumn<std::string>("addr");
-        QTest::newRow("1 gives 01") << "1" << "01"s;
-        QTest::newRow("7 gives 07") << "7" << "07"s;
-        QTest::newRow("12 stays") << "12" << "12"s;
-        QTest::newRow("123 keeps 23") << "123" << "23"s;
-        QTest::newRow("1234 keeps 34") << "1234" << "34"s;
-        QTest::newRow("empty gives 00") << "" << "00"s;
-        QTest::newRow("letter A gives 0A") << "A" << "0A"s;
+        QTest::newRow("1 gives 01") << "1"
+                                    << "01"s;
+        QTest::newRow("7 gives 07") << "7"
+                                    << "07"s;
+        QTest::newRow("12 stays") << "12"
+                                  << "12"s;
+        QTest::newRow("123 keeps 23") << "123"
+                                      << "23"s;
+        QTest::newRow("1234 keeps 34") << "1234"
+                                       << "34"s;
+        QTest::newRow("empty gives 00") << ""
+                                        << "00"s;
+        QTest::newRow("letter A gives 0A") << "A"
+                                           << "0A"s;
         QTest::newRow("Hangul goes out as ?") << QString::fromUtf8("가나") << "??"s;
         QTest::newRow("Latin-1 keeps its byte") << QString::fromUtf8("é") << "0\xe9"s;
-        QTest::newRow("control character kept") << "\t" << "0\t"s;
+        QTest::newRow("control character kept") << "\t"
+                                                << "0\t"s;
         QTest::newRow("astral code point is one character")
             << QString::fromUtf8("1\U0001F600") << "1?"s;
     }
@@ -107,16 +115,16 @@ private slots:
         QTest::newRow("worked example") << goodRead() << Verdict::Accepted;
         QTest::newRow("length 20") << ack + "01R10000001051210"s + etx << Verdict::NoEtx;
         QTest::newRow("length 22, ETX at 21") << goodRead() + "x" << Verdict::WrongLength;
-        QTest::newRow("length 22, ETX at 22") << ack + "01R10000001051210233"s + etx
-                                              << Verdict::NoEtx;
-        QTest::newRow("other address accepted") << ack + "99R1000000105121023"s + etx
-                                                << Verdict::Accepted;
-        QTest::newRow("NAK instead of ACK") << "\x15"s + "01R1000000105121023" + etx
-                                            << Verdict::NoAck;
-        QTest::newRow("lower-case r") << ack + "01r1000000105121023"s + etx
-                                      << Verdict::WrongCommand;
-        QTest::newRow("W in a read reply") << ack + "01W1000000105121023"s + etx
-                                           << Verdict::WrongCommand;
+        QTest::newRow("length 22, ETX at 22")
+            << ack + "01R10000001051210233"s + etx << Verdict::NoEtx;
+        QTest::newRow("other address accepted")
+            << ack + "99R1000000105121023"s + etx << Verdict::Accepted;
+        QTest::newRow("NAK instead of ACK")
+            << "\x15"s + "01R1000000105121023" + etx << Verdict::NoAck;
+        QTest::newRow("lower-case r")
+            << ack + "01r1000000105121023"s + etx << Verdict::WrongCommand;
+        QTest::newRow("W in a read reply")
+            << ack + "01W1000000105121023"s + etx << Verdict::WrongCommand;
         // Several faults at once: the first test in order decides.
         QTest::newRow("no ETX and no ACK: ETX decides") << "x01x"s << Verdict::NoEtx;
         QTest::newRow("no ACK and wrong letter: ACK decides")
@@ -125,9 +133,8 @@ private slots:
             << ack + "01x1000000105121023"s + etx + "!" << Verdict::WrongCommand;
         QTest::newRow("empty") << ""s << Verdict::NoEtx;
         QTest::newRow("only ETX") << etx << Verdict::NoEtx;
-        QTest::newRow("NUL and 0xFF as inputs") << ack + "01R\0\xff\0\xff\0\xff\0\xff"s +
-                                                       "05121023" + etx
-                                                << Verdict::Accepted;
+        QTest::newRow("NUL and 0xFF as inputs")
+            << ack + "01R\0\xff\0\xff\0\xff\0\xff"s + "05121023" + etx << Verdict::Accepted;
     }
     void readReplyVerdict() {
         QFETCH(std::string, reply);
@@ -139,19 +146,18 @@ private slots:
         QTest::addColumn<std::string>("reply");
         QTest::addColumn<Verdict>("verdict");
         QTest::newRow("13 bytes") << ack + "03W00000001"s + etx << Verdict::Accepted;
-        QTest::newRow("14 bytes, one stray after ETX") << ack + "03W00000001"s + etx + "z"
-                                                       << Verdict::Accepted;
-        QTest::newRow("many trailing bytes") << ack + "03W00000001"s + etx + "\xff\0\x03"s
-                                             << Verdict::Accepted;
+        QTest::newRow("14 bytes, one stray after ETX")
+            << ack + "03W00000001"s + etx + "z" << Verdict::Accepted;
+        QTest::newRow("many trailing bytes")
+            << ack + "03W00000001"s + etx + "\xff\0\x03"s << Verdict::Accepted;
         QTest::newRow("ETX at 12") << ack + "03W0000000"s + etx << Verdict::NoEtx;
         QTest::newRow("ETX at 14") << ack + "03W000000001"s + etx << Verdict::NoEtx;
         QTest::newRow("no ACK") << "?03W00000001"s + etx << Verdict::NoAck;
-        QTest::newRow("R in a write reply") << ack + "03R00000001"s + etx
-                                            << Verdict::WrongCommand;
-        QTest::newRow("no ACK and wrong letter: ACK decides") << "?03R00000001"s + etx
-                                                              << Verdict::NoAck;
-        QTest::newRow("0xFF in the echo") << ack + "03W\xff\xff\xff\xff\0\0\0\0"s + etx
-                                          << Verdict::Accepted;
+        QTest::newRow("R in a write reply") << ack + "03R00000001"s + etx << Verdict::WrongCommand;
+        QTest::newRow("no ACK and wrong letter: ACK decides")
+            << "?03R00000001"s + etx << Verdict::NoAck;
+        QTest::newRow("0xFF in the echo")
+            << ack + "03W\xff\xff\xff\xff\0\0\0\0"s + etx << Verdict::Accepted;
         QTest::newRow("short") << ack + "03W"s << Verdict::NoEtx;
     }
     void writeReplyVerdict() {
@@ -181,8 +187,12 @@ private slots:
         QTest::newRow("two points") << "1.2."s << fails;
         QTest::newRow("blank inside") << "1 23"s << fails;
         QTest::newRow("exponent") << "1e99"s << fails;
-        QTest::newRow("NUL byte") << "12\0" "3"s << fails;
-        QTest::newRow("0xFF byte") << "\xff" "123"s << fails;
+        QTest::newRow("NUL byte") << "12\0"
+                                     "3"s
+                                  << fails;
+        QTest::newRow("0xFF byte") << "\xff"
+                                      "123"s
+                                   << fails;
         QTest::newRow("hex prefix") << "0x1F"s << fails;
     }
     void analogDisplay() {

@@ -1,0 +1,102 @@
+#pragma once
+// The panel's one window. Controls, handlers and state keep the names the
+// panel's operators and maintainers know them by: Command4 is board 1's row of
+// output buttons, Text9 its address box, Timer1 the poll timer, and so on.
+
+#include "board_binding.h"
+#include "controls.h"
+#include "frames.h"
+#include "serial_control.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace rio::panel {
+
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    // Creates the window and every control in its initial state: boxes and
+    // status lines empty, every button at ButtonFace, Timer1 off, the port
+    // closed. Form_Load fills in the defaults.
+    explicit Form1(std::unique_ptr<serial::SerialControl> port, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // What Exit does once the port is closed. The program ends the process at
+    // once; tests put something harmless here.
+    void setProcessEnd(std::function<void(int exitCode)> end) { m_processEnd = std::move(end); }
+
+    [[nodiscard]] const std::array<BoardBinding, 3>& boards() const { return m_boards; }
+
+    // Handlers.
+    void Form_Load();
+    void Text9_Change();
+    void Text10_Change();
+    void Text17_Change();
+    void Command4_Click(int index);
+    void Command14_Click(int index);
+    void Command24_Click(int index);
+    void Command5_Click(); // START
+    void Command6_Click(); // STOP
+    void Command1_Click(); // Exit
+    void Timer1_Timer();
+
+    // Controls.
+    GraphicButton* Command1 = nullptr;                                  // Exit
+    GraphicButton* Command2 = nullptr;                                  // ComPort Initialize
+    GraphicButton* Command5 = nullptr;                                  // START
+    GraphicButton* Command6 = nullptr;                                  // STOP
+    std::array<GraphicButton*, 8> Command3{}, Command13{}, Command23{}; // input indicators
+    std::array<GraphicButton*, 8> Command4{}, Command14{}, Command24{}; // output buttons
+    QLineEdit *Text1 = nullptr, *Text2 = nullptr, *Text3 = nullptr, *Text4 = nullptr,
+              *Text5 = nullptr, *Text6 = nullptr, *Text7 = nullptr, *Text8 = nullptr,
+              *Text9 = nullptr, *Text10 = nullptr, *Text11 = nullptr, *Text12 = nullptr,
+              *Text13 = nullptr, *Text14 = nullptr, *Text15 = nullptr, *Text16 = nullptr,
+              *Text17 = nullptr, *Text18 = nullptr, *Text19 = nullptr, *Text20 = nullptr,
+              *Text21 = nullptr, *Text22 = nullptr, *Text23 = nullptr;
+    std::array<QLabel*, 32> Label1{}; // fixed captions
+    std::array<QLabel*, 3> Label2{};  // board status lines
+    QLabel* Label3 = nullptr;         // port status line
+    std::array<QLabel*, 1> Label4{};  // banner
+    Shape *Shape1 = nullptr, *Shape2 = nullptr, *Shape3 = nullptr;
+    Rule *Line1 = nullptr, *Line2 = nullptr, *Line3 = nullptr, *Line4 = nullptr, *Line5 = nullptr,
+         *Line6 = nullptr;
+    QTimer* Timer1 = nullptr;
+    std::unique_ptr<serial::SerialControl> MSComm1;
+
+    // Per-board state the operator sets and the exchanges fill.
+    protocol::BoardAddr BoardAddr1, BoardAddr2, BoardAddr3;
+    protocol::Bits OutBits1{}, OutBits2{}, OutBits3{};
+    std::optional<protocol::Bits> InBits1, InBits2, InBits3;
+    std::string AdRaw1A, AdRaw1B, AdRaw2A, AdRaw2B, AdRaw3A, AdRaw3B;
+
+    // Line claims: 1 while a read (write) exchange is in flight.
+    std::int16_t ReadBusy = 0;
+    std::int16_t WriteBusy = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void bindBoards();
+    void addressChange(const BoardBinding& board);
+    void outputClick(const BoardBinding& board, int index);
+
+    std::array<BoardBinding, 3> m_boards{};
+    std::function<void(int)> m_processEnd;
+};
+
+// Handles every pending user-interface event once and returns.
+void pumpEvents();
+
+} // namespace rio::panel

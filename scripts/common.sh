@@ -1,0 +1,45 @@
+# Shared by the set-up scripts: find the checkout, install missing Debian
+# packages, configure and build.
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# What building and testing riopanel needs on Debian 12.
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libgl-dev fonts-nanum)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null; then
+        sudo "$@"
+    else
+        echo "riopanel: need root (or sudo) to run: $*" >&2
+        return 1
+    fi
+}
+
+# Installs the packages of the arguments that are not installed yet; does
+# nothing, and needs no network, when all are there.
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "riopanel: installing ${missing[*]}"
+        as_root apt-get update -qq
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+# build DIR TYPE [cmake options...]: configure once, then build what changed.
+build() {
+    local dir=$1 type=$2
+    shift 2
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
+    fi
+    cmake --build "$dir" -j2
+}

@@ -1,0 +1,63 @@
+#include "fake_port.h"
+
+#include <algorithm>
+
+namespace rio::test {
+
+void FakePort::setCommPort(int number) {
+    if (m_open)
+        throw serial::PortError("port is open");
+    if (number < 1)
+        throw serial::PortError("no such port");
+    m_commPort = number;
+}
+
+void FakePort::setSettings(std::string_view settings) {
+    // The form the panel writes: blank or minus sign, digits, ",N,8,1".
+    if (settings.size() < 8 || settings.front() != ' ' || !settings.ends_with(",N,8,1"))
+        throw serial::PortError("bad settings");
+    std::string_view digits = settings.substr(1, settings.size() - 7);
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+        std::stoll(std::string(digits)) <= 0)
+        throw serial::PortError("bad speed");
+    m_settings = std::string(settings);
+    settingsSet.push_back(m_settings);
+}
+
+void FakePort::setPortOpen(bool open) {
+    if (!open) {
+        if (m_open)
+            ++closeCount;
+        m_open = false;
+        return;
+    }
+    if (m_open)
+        throw serial::PortError("already open");
+    if (inUse ||
+        std::find(existingPorts.begin(), existingPorts.end(), m_commPort) == existingPorts.end())
+        throw serial::PortError("cannot open");
+    m_open = true;
+    ++openCount;
+}
+
+void FakePort::output(std::string_view bytes) {
+    if (!m_open)
+        throw serial::PortError("port not open");
+    sent.emplace_back(bytes);
+    if (onOutput)
+        onOutput(sent.back());
+}
+
+std::string FakePort::input() {
+    if (!m_open)
+        throw serial::PortError("port not open");
+    ++inputCalls;
+    if (m_script.empty())
+        return {};
+    std::string chunk = std::move(m_script.front());
+    m_script.pop_front();
+    return chunk;
+}
+
+} // namespace rio::test
