@@ -44,9 +44,40 @@ int main(int argc, char** argv) {
         QStringLiteral("Save a picture of the window after start-up as PNG and exit."),
         QStringLiteral("file"));
     parser.addOption(screenshot);
+    const QCommandLineOption portDevice(
+        QStringLiteral("port-device"),
+        QStringLiteral("Give port number N the device PATH, e.g. 1=/dev/pts/3 (repeatable); "
+                       "wins over the usual numbering."),
+        QStringLiteral("N=PATH"));
+    parser.addOption(portDevice);
+    const QCommandLineOption listPorts(
+        QStringLiteral("list-ports"),
+        QStringLiteral("Print the port numbering (number, device, description) and exit."));
+    parser.addOption(listPorts);
     parser.process(app);
 
-    rio::panel::Form1 form(std::make_unique<rio::serial::QtSerialControl>());
+    rio::serial::PortMap ports;
+    for (const QString& text : parser.values(portDevice)) {
+        try {
+            ports.addOverride(rio::serial::parsePortOverride(text));
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "riopanel: --port-device %s: %s\n", qPrintable(text), error.what());
+            return 2;
+        }
+    }
+
+    if (parser.isSet(listPorts)) {
+        const auto numbering = ports.numbering();
+        if (numbering.empty())
+            std::printf("no serial devices\n");
+        for (const rio::serial::NumberedPort& port : numbering)
+            std::printf("%3d  %-24s %s\n", port.number, qPrintable(port.devicePath),
+                        qPrintable(port.description));
+        return 0;
+    }
+
+    rio::panel::Form1 form(std::make_unique<rio::serial::QtSerialControl>(ports));
+    form.setPortNamer([ports](int number) { return ports.devicePath(number); });
     form.Form_Load();
 
     if (parser.isSet(screenshot)) {

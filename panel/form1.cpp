@@ -8,9 +8,11 @@
 #include <QFont>
 #include <QHash>
 
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace rio::panel {
 
@@ -147,6 +149,40 @@ QWidget* makeControl(const ControlSpec& spec, QWidget* parent) {
     return widget;
 }
 
+// A box's text as a whole number of type T: blanks around it and a sign are
+// taken; anything else (letters, a fraction, a number out of T's range) is
+// not a number.
+template <typename T> std::optional<T> wholeNumber(const QString& text) {
+    const std::string digits = text.trimmed().toStdString();
+    std::string_view view = digits;
+    bool negative = false;
+    if (!view.empty() && (view.front() == '+' || view.front() == '-')) {
+        negative = view.front() == '-';
+        view.remove_prefix(1);
+    }
+    if (view.empty() || view.front() < '0' || view.front() > '9')
+        return std::nullopt;
+    long long magnitude = 0;
+    auto [end, ec] = std::from_chars(view.data(), view.data() + view.size(), magnitude);
+    if (ec != std::errc() || end != view.data() + view.size())
+        return std::nullopt;
+    const long long value = negative ? -magnitude : magnitude;
+    if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
+        return std::nullopt;
+    return static_cast<T>(value);
+}
+
+// The settings text of a speed: a blank before a number that is not negative
+// (a minus sign before one that is), the digits, then the line format.
+std::string settingsText(std::int32_t speed) {
+    std::string text = speed < 0 ? "-" : " ";
+    text += std::to_string(speed < 0 ? -static_cast<std::int64_t>(speed) : speed);
+    text += ",N,8,1";
+    return text;
+}
+
+const QString kPortFailure = QStringLiteral("통신포트를 열 수 없습니다.");
+
 } // namespace
 
 void pumpEvents() {
@@ -270,6 +306,27 @@ void Form1::bindBoards() {
     connect(Command5, &QAbstractButton::clicked, this, &Form1::Command5_Click);
     connect(Command6, &QAbstractButton::clicked, this, &Form1::Command6_Click);
     connect(Command1, &QAbstractButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QAbstractButton::clicked, this, &Form1::Command2_Click);
+    connect(Text7, &QLineEdit::textChanged, this, &Form1::updatePortTooltip);
+}
+
+void Form1::setPortNamer(std::function<std::optional<QString>(int)> namer) {
+    m_portNamer = std::move(namer);
+    updatePortTooltip();
+}
+
+void Form1::updatePortTooltip() {
+    if (!m_portNamer)
+        return;
+    const std::optional<std::int16_t> number = wholeNumber<std::int16_t>(Text7->text());
+    std::optional<QString> device;
+    if (number && *number >= 1)
+        device = m_portNamer(*number);
+    if (device)
+        Text7->setToolTip(QStringLiteral("Port %1 is %2").arg(*number).arg(*device));
+    else
+        Text7->setToolTip(QStringLiteral("No serial device has this number; riopanel "
+                                         "--list-ports shows the numbering"));
 }
 
 void Form1::Form_Load() {
@@ -348,6 +405,49 @@ void Form1::Command1_Click() {
     } catch (const serial::PortError&) {
     }
     m_processEnd(0);
+}
+
+// Takes the port number and speed from their boxes and opens the port,
+// reporting on the port status line. The first failing step abandons the rest
+// and shows the one failure text; values taken before it stay taken.
+void Form1::OpenPort() {
+    try {
+        const std::optional<std::int16_t> number = wholeNumber<std::int16_t>(Text7->text());
+        if (!number)
+            throw serial::PortError("port number is not a 16-bit number");
+        PortNo = *number;
+        const std::optional<std::int32_t> speed = wholeNumber<std::int32_t>(Text8->text());
+        if (!speed)
+            throw serial::PortError("speed is not a 32-bit number");
+        PortSpeed = *speed;
+        MSComm1->setCommPort(PortNo);
+        MSComm1->setSettings(settingsText(PortSpeed));
+        MSComm1->setPortOpen(true);
+        // The boxes' texts as typed: "01" stays "01".
+        Label3->setText(QStringLiteral("Port No:") + Text7->text() + QStringLiteral("   Speed:") +
+                        Text8->text());
+    } catch (const serial::PortError&) {
+        Label3->setText(kPortFailure);
+    }
+}
+
+// Closes and reopens the port with the boxes' values and leaves the panel
+// stopped. A failing step is skipped and the next one runs; the button turns
+// green once the initialisation has run, whether or not the port opened.
+void Form1::Command2_Click() {
+    Command2->setBackColor(kRed);
+    pumpEvents();
+    for (QLabel* status : Label2)
+        status->setText(QString());
+    Label3->setText(QString());
+    Timer1->stop();
+    try {
+        MSComm1->setPortOpen(false);
+    } catch (const serial::PortError&) {
+    }
+    OpenPort();
+    Command2->setBackColor(kGreen);
+    Command6_Click();
 }
 
 void Form1::Timer1_Timer() {}

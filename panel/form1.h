@@ -35,6 +35,10 @@ public:
     // once; tests put something harmless here.
     void setProcessEnd(std::function<void(int exitCode)> end) { m_processEnd = std::move(end); }
 
+    // Names the device a port number stands for, for the port box's tooltip;
+    // nothing when no device has that number.
+    void setPortNamer(std::function<std::optional<QString>(int number)> namer);
+
     [[nodiscard]] const std::array<BoardBinding, 3>& boards() const { return m_boards; }
 
     // Handlers.
@@ -48,6 +52,8 @@ public:
     void Command5_Click(); // START
     void Command6_Click(); // STOP
     void Command1_Click(); // Exit
+    void Command2_Click(); // ComPort Initialize
+    void OpenPort();
     void Timer1_Timer();
 
     // Controls.
@@ -79,6 +85,10 @@ public:
     std::optional<protocol::Bits> InBits1, InBits2, InBits3;
     std::string AdRaw1A, AdRaw1B, AdRaw2A, AdRaw2B, AdRaw3A, AdRaw3B;
 
+    // The port number and speed last taken from Text7 and Text8.
+    std::int16_t PortNo = 0;
+    std::int32_t PortSpeed = 0;
+
     // Line claims: 1 while a read (write) exchange is in flight.
     std::int16_t ReadBusy = 0;
     std::int16_t WriteBusy = 0;
@@ -91,9 +101,11 @@ private:
     void bindBoards();
     void addressChange(const BoardBinding& board);
     void outputClick(const BoardBinding& board, int index);
+    void updatePortTooltip();
 
     std::array<BoardBinding, 3> m_boards{};
     std::function<void(int)> m_processEnd;
+    std::function<std::optional<QString>(int)> m_portNamer;
 };
 
 // Handles every pending user-interface event once and returns.
