@@ -1,0 +1,210 @@
+#include "options.h"
+
+#include <charconv>
+#include <map>
+
+namespace rio::sim {
+
+namespace {
+
+std::optional<int> wholeNumber(std::string_view text) {
+    int value = 0;
+    const auto* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+// "02=silent" into "02" and "silent".
+std::optional<std::pair<std::string, std::string>> perBoard(const std::string& text) {
+    const auto eq = text.find('=');
+    if (eq == std::string::npos)
+        return std::nullopt;
+    return std::pair(text.substr(0, eq), text.substr(eq + 1));
+}
+
+std::vector<std::string> splitOn(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (;;) {
+        const auto at = text.find(separator, from);
+        parts.push_back(text.substr(from, at - from));
+        if (at == std::string::npos)
+            return parts;
+        from = at + 1;
+    }
+}
+
+bool isStates(const std::string& text) {
+    return text.size() == 8 && text.find_first_not_of("01") == std::string::npos;
+}
+
+ParsedOptions failure(std::string why) {
+    return ParsedOptions{std::nullopt, std::move(why)};
+}
+
+} // namespace
+
+std::string usageText() {
+    return R"(usage: riosim [options]
+Plays up to three remote I/O boards on one line. Without --device it opens a
+pseudo-terminal and prints "riosim: line ready at PATH" as its first line.
+Serves until SIGINT or SIGTERM.
+
+  --device PATH        serve on this serial device (raw, 8N1) instead
+  --baud N             line speed; on a pseudo-terminal, line time is emulated
+                       at 10 bits a byte (default: none); on a device, its speed
+                       (default 9600)
+  --turnaround MS      wait between a request's arrival and the reply (default 0)
+  --boards LIST        addresses answered, comma-separated, up to three
+                       (default 01,02,03); other addresses get no answer
+  --behaviour ADDR=B   how a board answers (repeatable; default normal):
+                         normal       a correct reply
+                         silent       no reply
+                         delay:MS     the reply after MS
+                         split:N:MS   the reply in chunks of N bytes, MS apart
+                         bad-ack      NAK where ACK belongs
+                         bad-command  the other command letter in the reply
+                         etx-moved    ETX one position early (a byte left out)
+                         extra-byte   a NUL byte after ETX
+                         garbage      5 to 30 random bytes without ACK or ETX,
+                                      every other time (the first included)
+                                      ending in ETX
+                         late[:MS]    the reply after MS (default 600), after
+                                      the panel has given up
+  --inputs ADDR=BITS   fixed inputs, eight 0/1 in reply order (index 7 first);
+                       ADDR=loop (default) returns the last written outputs
+  --analog ADDR=A,B    analog readings, 0..9999 (default 512,1023)
+  --ramp               readings move on each read: A up, B down, by 8,
+                       wrapping within 0..1023
+  --log                print each request (<-) and reply (->) with the time in
+                       ms since start, the address and the frame
+  --help               this text
+)";
+}
+
+ParsedOptions parseOptions(const std::vector<std::string>& args) {
+    Options options;
+    std::optional<int> baud;
+    std::vector<std::string> addresses = {"01", "02", "03"};
+    // Per-board settings wait until every address is known, so the order of
+    // flags does not matter.
+    std::vector<std::pair<std::string, std::string>> behaviours, inputs, analogs;
+    bool ramp = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string flag = args[i];
+        std::optional<std::string> inlineValue;
+        if (const auto eq = flag.find('='); flag.starts_with("--") && eq != std::string::npos) {
+            inlineValue = flag.substr(eq + 1);
+            flag.resize(eq);
+        }
+        const auto value = [&]() -> std::optional<std::string> {
+            if (inlineValue)
+                return inlineValue;
+            if (i + 1 < args.size())
+                return args[++i];
+            return std::nullopt;
+        };
+        const auto noValue = [&] { return !inlineValue; };
+
+        if (flag == "--help" && noValue()) {
+            options.help = true;
+        } else if (flag == "--log" && noValue()) {
+            options.log = true;
+        } else if (flag == "--ramp" && noValue()) {
+            ramp = true;
+        } else if (flag == "--device") {
+            const auto v = value();
+            if (!v || v->empty())
+                return failure("--device needs a path");
+            options.device = *v;
+        } else if (flag == "--baud") {
+            const auto v = value();
+            baud = v ? wholeNumber(*v) : std::nullopt;
+            if (!baud || *baud == 0)
+                return failure("--baud needs a speed in bits per second");
+        } else if (flag == "--turnaround") {
+            const auto v = value();
+            const auto ms = v ? wholeNumber(*v) : std::nullopt;
+            if (!ms)
+                return failure("--turnaround needs milliseconds");
+            options.config.turnaround = std::chrono::milliseconds(*ms);
+        } else if (flag == "--boards") {
+            const auto v = value();
+            if (!v)
+                return failure("--boards needs a list of addresses");
+            addresses = splitOn(*v, ',');
+        } else if (flag == "--behaviour" || flag == "--inputs" || flag == "--analog") {
+            const auto v = value();
+            const auto setting = v ? perBoard(*v) : std::nullopt;
+            if (!setting)
+                return failure(flag + " needs ADDR=VALUE");
+            auto& list = flag == "--behaviour" ? behaviours : flag == "--inputs" ? inputs : analogs;
+            list.push_back(*setting);
+        } else {
+            return failure("unknown option " + args[i]);
+        }
+    }
+
+    if (addresses.size() > 3)
+        return failure("at most three boards share a line");
+    std::map<std::string, BoardConfig> boards;
+    for (const auto& address : addresses) {
+        if (address.size() != 2)
+            return failure("board address '" + address + "' is not two characters");
+        if (boards.contains(address))
+            return failure("board " + address + " given twice");
+        boards[address].address = address;
+    }
+    const auto boardFor = [&](const std::string& address) -> BoardConfig* {
+        const auto found = boards.find(address);
+        return found == boards.end() ? nullptr : &found->second;
+    };
+    for (const auto& [address, text] : behaviours) {
+        auto* b = boardFor(address);
+        const auto behaviour = parseBehaviour(text);
+        if (!b)
+            return failure("--behaviour for " + address + ", which is not among --boards");
+        if (!behaviour)
+            return failure("unknown behaviour '" + text + "'");
+        b->behaviour = *behaviour;
+    }
+    for (const auto& [address, text] : inputs) {
+        auto* b = boardFor(address);
+        if (!b)
+            return failure("--inputs for " + address + ", which is not among --boards");
+        if (text == "loop")
+            b->fixedInputs.reset();
+        else if (isStates(text))
+            b->fixedInputs = text;
+        else
+            return failure("--inputs takes eight 0/1 characters or loop, not '" + text + "'");
+    }
+    for (const auto& [address, text] : analogs) {
+        auto* b = boardFor(address);
+        if (!b)
+            return failure("--analog for " + address + ", which is not among --boards");
+        const auto parts = splitOn(text, ',');
+        const auto a = parts.size() == 2 ? wholeNumber(parts[0]) : std::nullopt;
+        const auto bValue = parts.size() == 2 ? wholeNumber(parts[1]) : std::nullopt;
+        if (!a || !bValue || *a > 9999 || *bValue > 9999)
+            return failure("--analog takes two readings 0..9999 as A,B, not '" + text + "'");
+        b->analogA = *a;
+        b->analogB = *bValue;
+    }
+
+    options.config.boards.clear();
+    for (const auto& address : addresses) {
+        boards[address].ramp = ramp;
+        options.config.boards.push_back(boards[address]);
+    }
+    if (options.device.empty())
+        options.config.baud = baud.value_or(0);
+    else
+        options.deviceBaud = baud.value_or(9600);
+    return ParsedOptions{std::move(options), {}};
+}
+
+} // namespace rio::sim
