@@ -35,12 +35,13 @@ public:
     // no parity, 1 stop bit, no flow control, exclusive use); false closes it.
     // Opening throws when the device is missing, in use or refuses the speed,
     // or when the port is already open. Closing a port that is not open does
-    // nothing.
+    // nothing. A device that goes away while open (a USB adapter pulled)
+    // closes the port, so that the next output or input throws.
     virtual void setPortOpen(bool open) = 0;
     [[nodiscard]] virtual bool portOpen() const = 0;
 
     // Output: sends the whole string, one byte per character. Throws when the
-    // port is not open.
+    // port is not open or the device does not take every byte.
     virtual void output(std::string_view bytes) = 0;
 
     // Input: every byte received and not yet taken, in arrival order, possibly
