@@ -93,8 +93,15 @@ Board::Board(BoardConfig config)
       m_random(static_cast<std::mt19937::result_type>(std::hash<std::string>{}(m_config.address))) {
     if (m_config.address.size() != 2)
         throw std::invalid_argument("a board address is exactly two bytes");
+    setBehaviour(m_config.behaviour);
     setInputs(m_config.fixedInputs);
     setAnalog(m_config.analogA, m_config.analogB);
+}
+
+void Board::setBehaviour(const Behaviour& behaviour) {
+    if (behaviour.kind == BehaviourKind::Split && behaviour.chunkSize == 0)
+        throw std::invalid_argument("a split reply needs chunks of at least one byte");
+    m_config.behaviour = behaviour;
 }
 
 void Board::setInputs(std::optional<std::string> lineOrder) {

@@ -81,7 +81,7 @@ public:
     // The output states of the last write request, line order; zeros before any.
     [[nodiscard]] const std::string& outputs() const { return m_outputs; }
 
-    void setBehaviour(const Behaviour& behaviour) { m_config.behaviour = behaviour; }
+    void setBehaviour(const Behaviour& behaviour);
     void setInputs(std::optional<std::string> lineOrder);
     void setAnalog(int a, int b);
     void setRamp(bool on) { m_config.ramp = on; }

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP); // the terminal it ran in went away
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {

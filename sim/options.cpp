@@ -48,8 +48,8 @@ ParsedOptions failure(std::string why) {
 
 std::string usageText() {
     return R"(usage: riosim [options]
-Plays up to three remote I/O boards on one line. Without --device it opens a
-pseudo-terminal and prints "riosim: line ready at PATH" as its first line.
+Plays up to three remote I/O boards on one line: a new pseudo-terminal, or the
+serial device given. Its first line of output is "riosim: line ready at PATH".
 Serves until SIGINT or SIGTERM.
 
   --device PATH        serve on this serial device (raw, 8N1) instead

@@ -76,10 +76,12 @@ void addWakePipe(int& readEnd, int& writeEnd) {
     writeEnd = ends[1];
 }
 
-// A request taken off the line, waiting for its emulated arrival time.
+// What was taken off the line, waiting for its emulated arrival time: a
+// request, or bytes no board takes (kept in line order for the log).
 struct Incoming {
     Clock::time_point arrival;
-    Request request;
+    std::optional<Request> request;
+    std::string ignored;
 };
 
 // A reply waiting to take the line, or on it.
@@ -122,6 +124,9 @@ Simulator::~Simulator() {
 
 void Simulator::setLogSink(std::function<void(const std::string&)> sink) {
     std::lock_guard lock(m_lifecycle);
+    // The serving thread reads the sink without a lock.
+    if (m_thread.joinable())
+        throw std::logic_error("set the log sink before serving");
     m_logSink = std::move(sink);
 }
 
@@ -251,7 +256,7 @@ std::string Simulator::outputs(std::string_view address) const {
 
 std::vector<Frame> Simulator::frames() const {
     std::lock_guard lock(m_mutex);
-    return m_frames;
+    return {m_frames.begin(), m_frames.end()};
 }
 
 void Simulator::clearFrames() {
@@ -264,12 +269,13 @@ void Simulator::record(Direction direction, const std::string& address, const st
     {
         std::lock_guard lock(m_mutex);
         m_frames.push_back(Frame{now, direction, address, bytes});
+        if (m_frames.size() > kFrameLimit)
+            m_frames.pop_front();
     }
     log(direction == Direction::Received ? "<-" : "->", address, bytes);
 }
 
 void Simulator::log(std::string_view direction, std::string_view address, std::string_view bytes) {
-    // The sink is only set while no thread serves, so reading it here is safe.
     if (m_logSink)
         m_logSink(logLine(Clock::now() - m_began, direction, address, bytes));
 }
@@ -287,20 +293,25 @@ void Simulator::serve(Line line) {
     bool lineLost = false;
 
     const auto takeRequest = [&](const Incoming& in) {
-        record(Direction::Received, in.request.address, in.request.bytes);
+        if (!in.request) {
+            log("<-", "--", in.ignored + " (ignored)");
+            return;
+        }
+        const Request& request = *in.request;
+        record(Direction::Received, request.address, request.bytes);
         std::optional<Reply> reply;
         {
             std::lock_guard lock(m_mutex);
             for (auto& b : m_boards) {
-                if (b.address() == in.request.address)
-                    reply = b.answer(in.request);
+                if (b.address() == request.address)
+                    reply = b.answer(request);
             }
         }
         if (reply) {
             // Timed from the emulated arrival, not from when this thread got
             // round to it, so wake-up latency does not add up.
             const auto ready = in.arrival + m_config.turnaround + reply->delay;
-            waiting.push_back(Outgoing{ready, in.request.address, std::move(*reply), {}, {}, 0});
+            waiting.push_back(Outgoing{ready, request.address, std::move(*reply), {}, {}, 0});
         }
     };
 
@@ -339,9 +350,12 @@ void Simulator::serve(Line line) {
                 ++count;
             if (count > 0) {
                 const auto written = ::write(line.fd, out.bytes.data() + out.sent, count);
-                // A full buffer means nobody reads the line; like a receiver
-                // that overran, the bytes are lost rather than held back.
-                if (written < 0 && errno != EAGAIN && errno != EINTR) {
+                if (written < 0 && errno == EINTR)
+                    return; // tried again on the next round
+                // A full buffer (EAGAIN, or only part taken) means nobody reads
+                // the line; like a receiver that overran, the bytes are lost
+                // rather than held back.
+                if (written < 0 && errno != EAGAIN) {
                     lineLost = true;
                     return;
                 }
@@ -371,9 +385,9 @@ void Simulator::serve(Line line) {
                  parser.feed(std::string_view(buffer, static_cast<std::size_t>(got)))) {
                 const auto onLine = lineStart + line.byteTime * static_cast<long>(event.end);
                 if (event.kind == ParseEvent::Kind::Request)
-                    incoming.push_back(Incoming{onLine, std::move(event.request)});
+                    incoming.push_back(Incoming{onLine, std::move(event.request), {}});
                 else
-                    log("<-", "--", event.ignored + " (ignored)");
+                    incoming.push_back(Incoming{onLine, std::nullopt, std::move(event.ignored)});
             }
         }
     };

@@ -18,7 +18,9 @@
 // arrived once its bytes have been on the line for their line time (10 bits a
 // byte at `baud`), then after `turnaround` the reply bytes leave one line-time
 // slot each. Nothing is emulated at baud 0 or on a real device, whose UART
-// takes the time itself.
+// takes the time itself. The simulator keeps the slave side open itself, so a
+// reply that goes out while the panel has the path closed (a late one, say)
+// waits in the pseudo-terminal for the panel's next open.
 //
 // All member functions may be called from any thread. start() and
 // startOnDevice() throw std::system_error when the line cannot be opened, and
@@ -29,6 +31,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -53,9 +56,12 @@ struct SimConfig {
 
 enum class Direction { Received, Sent };
 
+inline constexpr std::size_t kFrameLimit = 100'000;
+
 // One request as it arrived (recorded whether or not a board has its address)
 // or one reply once its last byte was written. Bytes no board could take as a
-// request are not recorded; --log shows them.
+// request are not recorded; --log shows them. The newest kFrameLimit frames
+// are kept, so a simulator left running for days stays small.
 struct Frame {
     std::chrono::steady_clock::time_point time;
     Direction direction = Direction::Received;
@@ -71,7 +77,8 @@ public:
     Simulator& operator=(const Simulator&) = delete;
 
     // Called on the serving thread with each log line (no newline): every
-    // request and reply, and bytes that were ignored. Set before start().
+    // request and reply, and bytes that were ignored. Set before start();
+    // throws std::logic_error while serving.
     void setLogSink(std::function<void(const std::string&)> sink);
 
     // Opens a new pseudo-terminal (raw, no echo), keeps a descriptor of its
@@ -127,7 +134,7 @@ private:
     const std::chrono::steady_clock::time_point m_began;
     mutable std::mutex m_mutex; // guards m_boards and m_frames
     std::vector<Board> m_boards;
-    std::vector<Frame> m_frames;
+    std::deque<Frame> m_frames;
     std::function<void(const std::string&)> m_logSink;
 
     std::mutex m_lifecycle; // serialises start and hang-up

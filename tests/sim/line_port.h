@@ -25,15 +25,16 @@ inline constexpr auto kPatience = 3s;
 
 class LinePort {
 public:
-    explicit LinePort(const std::string& path) {
-        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (m_fd < 0)
-            return;
+    explicit LinePort(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
         termios attrs{};
-        ::tcgetattr(m_fd, &attrs);
-        ::cfmakeraw(&attrs);
-        ::tcsetattr(m_fd, TCSANOW, &attrs);
+        if (m_fd >= 0 && ::tcgetattr(m_fd, &attrs) == 0) {
+            ::cfmakeraw(&attrs);
+            ::tcsetattr(m_fd, TCSANOW, &attrs);
+        }
     }
+    // Takes over a descriptor that is already open, such as a master side.
+    explicit LinePort(int fd) : m_fd(fd) {}
     ~LinePort() { close(); }
     LinePort(const LinePort&) = delete;
     LinePort& operator=(const LinePort&) = delete;
@@ -50,34 +51,15 @@ public:
         return ::write(m_fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
 
-    // Bytes until `count` have come or `limit` has passed, whichever is first.
+    // Bytes until `count` have come or `limit` has passed. One byte a read,
+    // so nothing past the wanted end is taken off the line.
     [[nodiscard]] std::string receive(std::size_t count,
                                       std::chrono::milliseconds limit = kPatience) {
-        return collect(limit, [count](const std::string& got) { return got.size() >= count; });
-    }
-
-    // Bytes until one is ETX or `limit` has passed.
-    [[nodiscard]] std::string receiveUntilEtx(std::chrono::milliseconds limit = kPatience) {
-        return collect(limit,
-                       [](const std::string& got) { return !got.empty() && got.back() == kEtx; });
-    }
-
-    // When the first and the last byte of the latest receive call came in.
-    Clock::time_point firstByteAt{};
-    Clock::time_point lastByteAt{};
-
-private:
-    // One byte a read, so nothing past the wanted end is taken off the line.
-    template <typename Done> std::string collect(std::chrono::milliseconds limit, Done done) {
         const auto deadline = Clock::now() + limit;
         std::string got;
-        while (!done(got)) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left <= 0ms)
-                break;
+        while (got.size() < count && Clock::now() < deadline) {
             pollfd pfd{m_fd, POLLIN, 0};
-            if (::poll(&pfd, 1, static_cast<int>(left.count()) + 1) <= 0)
+            if (::poll(&pfd, 1, 50) <= 0)
                 continue;
             char byte = 0;
             if (::read(m_fd, &byte, 1) != 1) {
@@ -85,14 +67,19 @@ private:
                     break;
                 continue;
             }
-            if (got.empty())
-                firstByteAt = Clock::now();
             lastByteAt = Clock::now();
+            if (got.empty())
+                firstByteAt = lastByteAt;
             got += byte;
         }
         return got;
     }
 
+    // When the first and the last byte of the latest receive() came in.
+    Clock::time_point firstByteAt{};
+    Clock::time_point lastByteAt{};
+
+private:
     int m_fd = -1;
 };
 

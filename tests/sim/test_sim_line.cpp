@@ -26,32 +26,20 @@ Q_DECLARE_METATYPE(std::string)
 
 namespace {
 
-const std::string read01 = enq + "01R" + eot;
-const std::string read02 = enq + "02R" + eot;
-// Board 01 with loop-back inputs and default readings, before any write.
+const std::string read01 = enq + "01R" + eot, read02 = enq + "02R" + eot;
+// Loop-back inputs and default readings, before any write.
 const std::string reply01 = ack + "01R" + "00000000" + "0512" + "1023" + etx;
-
-std::chrono::milliseconds since(Clock::time_point then) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - then);
-}
+const std::string reply02 = ack + "02R" + "00000000" + "0512" + "1023" + etx;
 
 // Asks board 01 for its inputs and expects its reply as the very next bytes:
 // whatever came before it on the line would show up here.
 bool nextIsBoard01(LinePort& port) {
-    if (!port.send(read01))
-        return false;
-    const auto got = port.receive(reply01.size());
-    if (got != reply01)
-        qWarning("expected board 01's reply, got %zu bytes", got.size());
-    return got == reply01;
+    return port.send(read01) && port.receive(reply01.size()) == reply01;
 }
 
-SimConfig withBehaviour(const std::string& address, const std::string& behaviour) {
+SimConfig withBehaviour(const std::string& behaviourOf02) {
     SimConfig config;
-    for (auto& board : config.boards) {
-        if (board.address == address)
-            board.behaviour = parseBehaviour(behaviour).value();
-    }
+    config.boards[1].behaviour = parseBehaviour(behaviourOf02).value();
     return config;
 }
 
@@ -65,14 +53,11 @@ private slots:
         QTest::addColumn<std::string>("request");
         QTest::addColumn<std::string>("reply");
         const auto write02 = enq + "02W10110001" + eot;
-        const auto nak = "\x15"s;
-
-        QTest::newRow("normal read, zeros before any write")
-            << "normal"s << read02 << ack + "02R00000000" + "05121023" + etx;
+        QTest::newRow("normal read, zeros before any write") << "normal"s << read02 << reply02;
         QTest::newRow("normal write echoes the states")
             << "normal"s << write02 << ack + "02W10110001" + etx;
-        QTest::newRow("bad-ack read") << "bad-ack"s << read02 << nak + "02R0000000005121023" + etx;
-        QTest::newRow("bad-ack write") << "bad-ack"s << write02 << nak + "02W10110001" + etx;
+        QTest::newRow("bad-ack read has NAK")
+            << "bad-ack"s << read02 << "\x15"s + "02R0000000005121023" + etx;
         QTest::newRow("bad-command read has W")
             << "bad-command"s << read02 << ack + "02W0000000005121023" + etx;
         QTest::newRow("bad-command write has R")
@@ -81,49 +66,38 @@ private slots:
             << "etx-moved"s << read02 << ack + "02R000000000512102" + etx;
         QTest::newRow("etx-moved write has ETX at 12")
             << "etx-moved"s << write02 << ack + "02W1011000" + etx;
-        QTest::newRow("extra-byte read is 22 bytes")
-            << "extra-byte"s << read02 << ack + "02R0000000005121023" + etx + "\0"s;
-        QTest::newRow("extra-byte write is 14 bytes")
-            << "extra-byte"s << write02 << ack + "02W10110001" + etx + "\0"s;
-        QTest::newRow("split read arrives whole")
-            << "split:4:10"s << read02 << ack + "02R0000000005121023" + etx;
-        QTest::newRow("delayed write arrives whole")
-            << "delay:20"s << write02 << ack + "02W10110001" + etx;
+        QTest::newRow("extra-byte read is 22 bytes") << "extra-byte"s << read02 << reply02 + "\0"s;
+        QTest::newRow("split read arrives whole") << "split:4:10"s << read02 << reply02;
     }
     void replies() {
         QFETCH(std::string, behaviour);
         QFETCH(std::string, request);
         QFETCH(std::string, reply);
-        Simulator sim(withBehaviour("02", behaviour));
+        Simulator sim(withBehaviour(behaviour));
         START_OR_SKIP(sim, path);
         LinePort port(path);
-        QVERIFY(port.isOpen());
         QVERIFY(port.send(request));
         QCOMPARE(port.receive(reply.size()), reply);
-        // Nothing more than the reply: the next bytes belong to board 01.
-        QVERIFY(nextIsBoard01(port));
+        QVERIFY(nextIsBoard01(port)); // and nothing more than the reply
     }
 
     void inputs_data() {
         QTest::addColumn<QString>("fixed"); // empty: loop-back
-        QTest::addColumn<std::string>("write");
+        QTest::addColumn<std::string>("writes");
         QTest::addColumn<std::string>("read");
         QTest::addColumn<std::string>("reply");
         QTest::newRow("loop-back returns the last write")
-            << "" << enq + "01W10100011" + eot << read01
+            << "" << enq + "01W11110000" + eot + enq + "01W10100011" + eot << read01
             << ack + "01R" + "10100011" + "05121023" + etx;
-        QTest::newRow("loop-back keeps only the last write")
-            << "" << enq + "01W11110000" + eot + enq + "01W00000001" + eot << read01
-            << ack + "01R" + "00000001" + "05121023" + etx;
-        QTest::newRow("loop-back is per board") << "" << enq + "01W11111111" + eot << read02
-                                                << ack + "02R" + "00000000" + "05121023" + etx;
+        QTest::newRow("loop-back is per board")
+            << "" << enq + "01W11111111" + eot << read02 << reply02;
         QTest::newRow("fixed inputs ignore writes")
             << "10000001" << enq + "01W01111110" + eot << read01
             << ack + "01R" + "10000001" + "05121023" + etx;
     }
     void inputs() {
         QFETCH(QString, fixed);
-        QFETCH(std::string, write);
+        QFETCH(std::string, writes);
         QFETCH(std::string, read);
         QFETCH(std::string, reply);
         SimConfig config;
@@ -132,10 +106,8 @@ private slots:
         Simulator sim(config);
         START_OR_SKIP(sim, path);
         LinePort port(path);
-        QVERIFY(port.send(write));
-        // One write reply per write request, each ending in ETX.
-        for (std::size_t at = 0; (at = write.find(eot, at)) != std::string::npos; ++at)
-            QCOMPARE(port.receiveUntilEtx().back(), kEtx);
+        QVERIFY(port.send(writes));
+        QCOMPARE(port.receive(writes.size()).size(), writes.size()); // 13-byte echoes
         QVERIFY(port.send(read));
         QCOMPARE(port.receive(reply.size()), reply);
     }
@@ -158,87 +130,60 @@ private slots:
         QTest::addColumn<std::string>("behaviour");
         QTest::addColumn<std::string>("request");
         QTest::newRow("silent board") << "silent"s << read02;
-        QTest::newRow("silent board takes the write") << "silent"s << enq + "02W11111111" + eot;
         QTest::newRow("address not served") << "normal"s << enq + "09R" + eot;
         QTest::newRow("unknown command letter") << "normal"s << enq + "02X" + eot;
         QTest::newRow("read ending in ETX") << "normal"s << enq + "02R" + etx;
         QTest::newRow("write cut short") << "normal"s << enq + "02W1111" + eot;
         QTest::newRow("read interrupted by a new ENQ") << "normal"s << enq + "02";
-        QTest::newRow("garbage only") << "normal"s
-                                      << "\xff\x00zz"s;
     }
     void noAnswer() {
         QFETCH(std::string, behaviour);
         QFETCH(std::string, request);
-        Simulator sim(withBehaviour("02", behaviour));
+        Simulator sim(withBehaviour(behaviour));
         START_OR_SKIP(sim, path);
         LinePort port(path);
         QVERIFY(port.send(request));
         QVERIFY(nextIsBoard01(port));
     }
 
-    // Stays silent on the line but still takes the write: the outputs are set.
-    void silentBoardKeepsState() {
-        Simulator sim(withBehaviour("02", "silent"));
-        START_OR_SKIP(sim, path);
-        LinePort port(path);
-        QVERIFY(port.send(enq + "02W00110011" + eot));
-        QVERIFY(nextIsBoard01(port));
-        QCOMPARE(sim.outputs("02"), "00110011"s);
-    }
-
     // Every other garbage reply ends in ETX; none holds ACK or an ETX inside,
     // so none can pass for a reply.
     void garbageNeverPassesForAReply() {
-        Simulator sim(withBehaviour("02", "garbage"));
+        Simulator sim(withBehaviour("garbage"));
         START_OR_SKIP(sim, path);
         LinePort port(path);
-        for (int i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             QVERIFY(port.send(read02));
-            QTRY_COMPARE(sim.frames().size(), std::size_t(2 * i + 2));
+            QTRY_COMPARE(sim.frames().size(), 2 * i + 2);
             const auto sent = sim.frames().back().bytes;
             const auto got = port.receive(sent.size());
             QCOMPARE(got, sent);
             QVERIFY(got.size() >= 5 && got.size() <= 30);
             QVERIFY(got.find(kAck) == std::string::npos);
-            const bool endsInEtx = i % 2 == 0;
-            QCOMPARE(got.back() == kEtx, endsInEtx);
-            QCOMPARE(got.find(kEtx), endsInEtx ? got.size() - 1 : std::string::npos);
+            QCOMPARE(got.find(kEtx), i % 2 == 0 ? got.size() - 1 : std::string::npos);
         }
-        QVERIFY(nextIsBoard01(port));
     }
 
-    void delayedReply() {
-        Simulator sim(withBehaviour("02", "delay:300"));
-        START_OR_SKIP(sim, path);
-        LinePort port(path);
-        const auto sentAt = Clock::now();
-        QVERIFY(port.send(read02));
-        QCOMPARE(port.receive(21), ack + "02R0000000005121023" + etx);
-        QVERIFY(port.firstByteAt - sentAt >= 300ms);
-    }
-
-    // Five chunks of five bytes, four gaps of 60 ms between the first byte
-    // and the last.
+    // Five chunks of five bytes: four gaps of 60 ms between first and last byte.
     void splitReplyHasGaps() {
-        Simulator sim(withBehaviour("02", "split:5:60"));
+        Simulator sim(withBehaviour("split:5:60"));
         START_OR_SKIP(sim, path);
         LinePort port(path);
         QVERIFY(port.send(read02));
-        QCOMPARE(port.receive(21), ack + "02R0000000005121023" + etx);
+        QCOMPARE(port.receive(21), reply02);
         QVERIFY(port.lastByteAt - port.firstByteAt >= 240ms);
     }
 
     // The panel asks another board while the late reply is still to come; the
     // late one lands after that answer.
     void lateReplyLandsAfterTheNextAnswer() {
-        Simulator sim(withBehaviour("02", "late:400"));
+        Simulator sim(withBehaviour("late:400"));
         START_OR_SKIP(sim, path);
         LinePort port(path);
         const auto sentAt = Clock::now();
         QVERIFY(port.send(read02));
         QVERIFY(nextIsBoard01(port));
-        QCOMPARE(port.receive(21), ack + "02R0000000005121023" + etx);
+        QCOMPARE(port.receive(21), reply02);
         QVERIFY(port.firstByteAt - sentAt >= 400ms);
     }
 
@@ -248,14 +193,11 @@ private slots:
         QTest::addColumn<std::string>("request");
         QTest::addColumn<std::string>("reply");
         QTest::addColumn<int>("atLeastMs");
-        // 10 bits a byte: at 1200 bit/s a byte takes 8.3 ms, so 5 + 21 bytes
-        // take 217 ms and 13 + 13 bytes the same.
+        // 10 bits a byte: at 1200 bit/s 8.3 ms, so 5 + 21 or 13 + 13 bytes take 217 ms.
         QTest::newRow("read at 1200 takes at least 150 ms")
             << 1200 << 0 << read01 << reply01 << 150;
         QTest::newRow("write at 1200 takes at least 150 ms")
             << 1200 << 0 << enq + "01W00000001" + eot << ack + "01W00000001" + etx << 150;
-        QTest::newRow("turnaround 250 ms without line time")
-            << 0 << 250 << read01 << reply01 << 250;
         QTest::newRow("turnaround adds to line time") << 1200 << 200 << read01 << reply01 << 350;
         QTest::newRow("115200 batches and still sends all")
             << 115200 << 0 << read01 << reply01 << 0;
@@ -276,51 +218,32 @@ private slots:
         QVERIFY(port.send(request));
         QCOMPARE(port.receive(reply.size()), reply);
         QVERIFY(port.lastByteAt - sentAt >= std::chrono::milliseconds(atLeastMs));
-    }
-
-    // At 1200 bit/s the reply cannot come at once: its 21 bytes spread over
-    // at least 20 byte times (167 ms) between the first and the last.
-    void replyBytesLeaveOneByOne() {
-        SimConfig config;
-        config.baud = 1200;
-        Simulator sim(config);
-        START_OR_SKIP(sim, path);
-        LinePort port(path);
-        QVERIFY(port.send(read01));
-        QCOMPARE(port.receive(21), reply01);
-        QVERIFY(port.lastByteAt - port.firstByteAt >= 120ms);
+        // Bytes leave one by one: 20 byte times (167 ms) from first to last.
+        if (baud == 1200 && reply.size() == 21)
+            QVERIFY(port.lastByteAt - port.firstByteAt >= 120ms);
     }
 
     void frameRecord() {
-        Simulator sim;
+        Simulator sim(withBehaviour("silent"));
         START_OR_SKIP(sim, path);
         LinePort port(path);
-        const auto write01 = enq + "01W10000000" + eot;
-        const auto steps = {read01, write01, enq + "09R" + eot, read02};
-        for (const auto& request : steps) {
-            QVERIFY(port.send(request));
-            if (request[2] != '9')
-                QCOMPARE(port.receiveUntilEtx().back(), kEtx);
-        }
-        QTRY_COMPARE(sim.frames().size(), std::size_t{7});
+        const auto write02 = enq + "02W10000000" + eot;
+        QVERIFY(port.send(write02 + enq + "09R" + eot)); // neither is answered
+        QVERIFY(nextIsBoard01(port));
+        QTRY_COMPARE(sim.frames().size(), std::size_t{4});
         const auto frames = sim.frames();
         const std::vector<std::tuple<Direction, std::string, std::string>> expected = {
+            {Direction::Received, "02", write02},
+            {Direction::Received, "09", enq + "09R" + eot},
             {Direction::Received, "01", read01},
             {Direction::Sent, "01", reply01},
-            {Direction::Received, "01", write01},
-            {Direction::Sent, "01", ack + "01W10000000" + etx},
-            {Direction::Received, "09", enq + "09R" + eot},
-            {Direction::Received, "02", read02},
-            {Direction::Sent, "02", ack + "02R0000000005121023" + etx},
         };
         for (std::size_t i = 0; i < expected.size(); ++i) {
-            QCOMPARE(frames[i].direction, std::get<0>(expected[i]));
-            QCOMPARE(frames[i].address, std::get<1>(expected[i]));
-            QCOMPARE(frames[i].bytes, std::get<2>(expected[i]));
-            if (i > 0)
-                QVERIFY(frames[i].time >= frames[i - 1].time);
+            QCOMPARE(std::tie(frames[i].direction, frames[i].address, frames[i].bytes),
+                     expected[i]);
+            QVERIFY(i == 0 || frames[i].time >= frames[i - 1].time);
         }
-        QCOMPARE(sim.outputs("01"), "10000000"s);
+        QCOMPARE(sim.outputs("02"), "10000000"s); // a silent board still takes the write
         sim.clearFrames();
         QVERIFY(sim.frames().empty());
     }
@@ -329,9 +252,6 @@ private slots:
         Simulator sim;
         START_OR_SKIP(sim, path);
         LinePort port(path);
-        const auto reply02 = ack + "02R0000000005121023" + etx;
-        QVERIFY(port.send(read02));
-        QCOMPARE(port.receive(21), reply02);
         sim.setBehaviour("02", *parseBehaviour("silent"));
         QVERIFY(port.send(read02));
         QVERIFY(nextIsBoard01(port));
@@ -341,6 +261,9 @@ private slots:
         QVERIFY(port.send(read02));
         QCOMPARE(port.receive(21), ack + "02R1100001100074000" + etx);
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, sim.setBehaviour("04", {}));
+        // Chunks of no bytes would never finish the reply.
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument,
+                                 sim.setBehaviour("02", {BehaviourKind::Split, 10ms, 0}));
     }
 
     // The simulator holds the slave side itself, so the panel closing its
@@ -350,18 +273,16 @@ private slots:
         START_OR_SKIP(sim, path);
         for (int i = 0; i < 3; ++i) {
             LinePort port(path);
-            QVERIFY(port.isOpen());
             QVERIFY(nextIsBoard01(port));
             port.close();
-            // The port stays closed a while, as between two panel sessions,
-            // so a hang-up on the line would be seen before the next open.
+            // Closed a while, as between two panel sessions, so a hang-up on
+            // the line would be seen before the next open.
             std::this_thread::sleep_for(100ms);
         }
-        QVERIFY(sim.serving());
     }
 
     void hangUpLikeAPulledCable() {
-        Simulator sim(withBehaviour("02", "late:5000"));
+        Simulator sim(withBehaviour("late:5000"));
         START_OR_SKIP(sim, path);
         LinePort port(path);
         QVERIFY(port.send(enq + "01W11110000" + eot));
@@ -370,59 +291,31 @@ private slots:
 
         const auto hungAt = Clock::now();
         sim.hangUp();
-        QVERIFY(since(hungAt) < 2s);
+        QVERIFY(Clock::now() - hungAt < 2s);
         QVERIFY(!sim.serving());
-        // The panel's open port sees the hang-up: no bytes, only an end.
         pollfd pfd{port.fd(), POLLIN, 0};
         QCOMPARE(::poll(&pfd, 1, 2000), 1);
         QVERIFY(pfd.revents & POLLHUP);
-        char byte = 0;
-        QVERIFY(::read(port.fd(), &byte, 1) <= 0);
         QVERIFY(!LinePort(path).isOpen());
 
         // Plugged in again: a new line, and the boards kept their outputs.
         START_OR_SKIP(sim, newPath);
         LinePort again(newPath);
-        QVERIFY(again.isOpen());
         QVERIFY(again.send(read01));
         QCOMPARE(again.receive(21), ack + "01R11110000" + "05121023" + etx);
     }
 
-    // A device is any terminal the simulator opens by path; here the slave
-    // side of a pseudo-terminal of the test's own, driven from its master.
+    // A device is any terminal opened by path; here the slave side of a
+    // pseudo-terminal of the test's own, driven from its master.
     void servesOnDevice() {
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
             QSKIP("no pseudo-terminal for the device test");
-        const std::string device = ::ptsname(master);
-        {
-            Simulator sim;
-            sim.startOnDevice(device, 9600);
-            QVERIFY(sim.serving());
-            // Written to the master, the request arrives at the device side.
-            QVERIFY(::write(master, read01.data(), read01.size()) == 5);
-            std::string got;
-            const auto deadline = Clock::now() + kPatience;
-            while (got.size() < reply01.size() && Clock::now() < deadline) {
-                pollfd pfd{master, POLLIN, 0};
-                char buffer[64];
-                if (::poll(&pfd, 1, 100) == 1) {
-                    const auto n = ::read(master, buffer, sizeof buffer);
-                    if (n > 0)
-                        got.append(buffer, static_cast<std::size_t>(n));
-                }
-            }
-            QCOMPARE(got, reply01);
-            QVERIFY_THROWS_EXCEPTION(std::logic_error, (void)sim.start());
-        }
-        ::close(master);
-    }
-
-    void deviceThatCannotBeOpened() {
+        LinePort panel(master);
         Simulator sim;
-        QVERIFY_THROWS_EXCEPTION(std::system_error,
-                                 sim.startOnDevice("/nonexistent/riosim-test", 9600));
-        QVERIFY(!sim.serving());
+        sim.startOnDevice(::ptsname(master), 9600);
+        QVERIFY(nextIsBoard01(panel));
+        QVERIFY_THROWS_EXCEPTION(std::logic_error, (void)sim.start());
     }
 };
 

@@ -91,42 +91,25 @@ private slots:
         QCOMPARE(riosim.exitCode(), 0);
     }
 
-    // Three boards and loop-back by default, and without --log nothing but
-    // the ready line on standard output.
-    void defaults() {
-        QProcess riosim;
-        const QString path = startRiosim(riosim, {});
-        QVERIFY(!path.isEmpty());
-        LinePort port(path.toStdString());
-        QVERIFY(port.send(enq + "03W01000010" + eot));
-        QCOMPARE(port.receive(13), ack + "03W01000010" + etx);
-        QVERIFY(port.send(enq + "03R" + eot));
-        QCOMPARE(port.receive(21), ack + "03R0100001005121023" + etx);
-        riosim.terminate();
-        QVERIFY(riosim.waitForFinished(5000));
-        QCOMPARE(riosim.exitCode(), 0);
-        QCOMPARE(riosim.readAllStandardOutput(), QByteArray());
+    void endsAtOnce_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("shows"); // on stdout for 0, else on stderr
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("split:N:MS");
+        QTest::newRow("unknown behaviour")
+            << QStringList{"--behaviour", "02=sleepy"} << 2 << QByteArray("sleepy");
     }
-
-    void help() {
+    void endsAtOnce() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, shows);
         QProcess riosim;
-        riosim.start(QStringLiteral(RIOSIM_PATH), {"--help"});
+        riosim.start(QStringLiteral(RIOSIM_PATH), args);
         QVERIFY(riosim.waitForFinished(5000));
-        QCOMPARE(riosim.exitCode(), 0);
-        const QByteArray text = riosim.readAllStandardOutput();
-        for (const char* flag :
-             {"--device", "--baud", "--turnaround", "--boards", "--behaviour", "--inputs",
-              "--analog", "--ramp", "--log", "split:N:MS", "late[:MS]", "garbage"})
-            QVERIFY2(text.contains(flag), flag);
-    }
-
-    void wrongFlagEndsWithUsageError() {
-        QProcess riosim;
-        riosim.start(QStringLiteral(RIOSIM_PATH), {"--behaviour", "02=sleepy"});
-        QVERIFY(riosim.waitForFinished(5000));
-        QCOMPARE(riosim.exitCode(), 2);
-        QVERIFY(riosim.readAllStandardError().contains("sleepy"));
-        QCOMPARE(riosim.readAllStandardOutput(), QByteArray());
+        QCOMPARE(riosim.exitCode(), exitCode);
+        const auto text =
+            exitCode == 0 ? riosim.readAllStandardOutput() : riosim.readAllStandardError();
+        QVERIFY(text.contains(shows));
     }
 };
 
