@@ -4,6 +4,7 @@
 #include "options.h"
 #include "simulator.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -61,7 +62,8 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
         // Polled now and then so a device that goes away ends the program too.
-        const timespec check{0, 200'000'000};
+        constexpr auto kCheck = std::chrono::milliseconds(200);
+        const timespec check{0, std::chrono::nanoseconds(kCheck).count()};
         while (simulator.serving()) {
             if (sigtimedwait(&stopSignals, nullptr, &check) > 0) {
                 simulator.stop();
