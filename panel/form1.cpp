@@ -204,10 +204,25 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, QWidget* parent)
     createControls();
     bindBoards();
 
+    m_line = {MSComm1.get(), &ReadBusy, &WriteBusy, &PortSpeed, &m_pump};
+    for (std::size_t i = 0; i < m_boards.size(); ++i) {
+        const BoardBinding& b = m_boards[i];
+        m_views.push_back(std::make_unique<BoardView>(b));
+        m_exchangeBoards[i] = {
+            b.number, m_views.back().get(), b.boardAddr, b.outBits, b.inBits, b.adRawA, b.adRawB};
+    }
+    m_poll = std::make_unique<scheduler::PollTimer>(m_line, m_exchangeBoards);
+
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
-    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    // A timer does not run its handler again while the handler is still
+    // running, but ticks that fall due during an exchange's wait must run the
+    // tick nested. So the timeout only posts the tick, and the wait's pump
+    // delivers it.
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        QMetaObject::invokeMethod(this, &Form1::Timer1_Timer, Qt::QueuedConnection);
+    });
 
     m_processEnd = [](int code) {
         std::fflush(nullptr);
@@ -450,7 +465,28 @@ void Form1::Command2_Click() {
     Command6_Click();
 }
 
-void Form1::Timer1_Timer() {}
+void Form1::Timer1_Timer() {
+    m_poll->Timer1_Timer();
+}
+
+void Form1::ReadBoard1() {
+    exchange::readBoard(m_line, m_exchangeBoards[0]);
+}
+void Form1::ReadBoard2() {
+    exchange::readBoard(m_line, m_exchangeBoards[1]);
+}
+void Form1::ReadBoard3() {
+    exchange::readBoard(m_line, m_exchangeBoards[2]);
+}
+void Form1::WriteBoard1() {
+    exchange::writeBoard(m_line, m_exchangeBoards[0]);
+}
+void Form1::WriteBoard2() {
+    exchange::writeBoard(m_line, m_exchangeBoards[1]);
+}
+void Form1::WriteBoard3() {
+    exchange::writeBoard(m_line, m_exchangeBoards[2]);
+}
 
 // The close box does what Exit does, so the port is never left open behind a
 // closed window.

@@ -4,8 +4,11 @@
 // output buttons, Text9 its address box, Timer1 the poll timer, and so on.
 
 #include "board_binding.h"
+#include "board_view.h"
 #include "controls.h"
 #include "frames.h"
+#include "poll_timer.h"
+#include "pump.h"
 #include "serial_control.h"
 
 #include <QLabel>
@@ -19,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace rio::panel {
 
@@ -54,7 +58,22 @@ public:
     void Command1_Click(); // Exit
     void Command2_Click(); // ComPort Initialize
     void OpenPort();
+    // The poll timer's tick: serves the board whose turn it is.
     void Timer1_Timer();
+
+    // The read and write exchanges of each board.
+    void ReadBoard1();
+    void ReadBoard2();
+    void ReadBoard3();
+    void WriteBoard1();
+    void WriteBoard2();
+    void WriteBoard3();
+
+    // The board turn kept by the tick: 0, 1, 2 for boards 1, 2, 3.
+    [[nodiscard]] std::int16_t& BoardTurn() { return m_poll->BoardTurn; }
+    // How deeply ticks are nested right now (0 outside a tick).
+    [[nodiscard]] int tickNesting() const { return m_poll->nesting(); }
+    [[nodiscard]] int deepestTickNesting() const { return m_poll->deepestNesting(); }
 
     // Controls.
     GraphicButton* Command1 = nullptr;                                  // Exit
@@ -104,6 +123,11 @@ private:
     void updatePortTooltip();
 
     std::array<BoardBinding, 3> m_boards{};
+    std::vector<std::unique_ptr<BoardView>> m_views;
+    exchange::QtEventPump m_pump;
+    exchange::Line m_line{};
+    std::array<exchange::Board, 3> m_exchangeBoards{};
+    std::unique_ptr<scheduler::PollTimer> m_poll;
     std::function<void(int)> m_processEnd;
     std::function<std::optional<QString>(int)> m_portNamer;
 };

@@ -47,12 +47,22 @@ void FakePort::output(std::string_view bytes) {
     sent.emplace_back(bytes);
     if (onOutput)
         onOutput(sent.back());
+    if (respond) {
+        std::string reply = respond(sent.back());
+        if (!reply.empty())
+            m_pending.push_back({std::move(reply), std::chrono::steady_clock::now() + replyDelay});
+    }
 }
 
 std::string FakePort::input() {
     if (!m_open)
         throw serial::PortError("port not open");
     ++inputCalls;
+    if (!m_pending.empty() && m_pending.front().due <= std::chrono::steady_clock::now()) {
+        std::string due = std::move(m_pending.front().bytes);
+        m_pending.pop_front();
+        return due;
+    }
     if (m_script.empty())
         return {};
     std::string chunk = std::move(m_script.front());

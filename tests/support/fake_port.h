@@ -5,6 +5,7 @@
 
 #include "serial_control.h"
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <string>
@@ -28,6 +29,11 @@ public:
     void queueInput(std::string chunk) { m_script.push_back(std::move(chunk)); }
     // Called on every output(), e.g. to queue the reply to what was sent.
     std::function<void(const std::string& sent)> onOutput;
+    // A board behind the port: the reply to each request, handed out whole by
+    // the first input() at least `replyDelay` after the request went out.
+    // An empty reply is silence.
+    std::function<std::string(const std::string& request)> respond;
+    std::chrono::milliseconds replyDelay{0};
     // Ports that open(); any other number fails as a missing device would.
     std::vector<int> existingPorts{1};
     // A port held by another program: opening it fails.
@@ -44,6 +50,11 @@ private:
     std::string m_settings = "9600,N,8,1";
     bool m_open = false;
     std::deque<std::string> m_script;
+    struct Pending {
+        std::string bytes;
+        std::chrono::steady_clock::time_point due;
+    };
+    std::deque<Pending> m_pending;
 };
 
 } // namespace rio::test

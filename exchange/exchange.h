@@ -1,0 +1,52 @@
+#pragma once
+// One exchange with a board: claim the line through the busy flags, send the
+// request whole, then poll the port until the reply's ETX arrives or the poll
+// limit is reached, pumping user events on every poll so the window stays
+// live. The read and write exchanges add what they do with the reply.
+
+#include "board.h"
+#include "pump.h"
+#include "serial_control.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace rio::exchange {
+
+// A silent board is given up after this many reads of the port.
+inline constexpr int kPollLimit = 5000;
+
+// The line the exchanges share: the port, the two busy flags (1 while a read
+// or write is in flight) and the line speed the port was set to.
+struct Line {
+    serial::SerialControl* port;
+    std::int16_t* readBusy;
+    std::int16_t* writeBusy;
+    const std::int32_t* speed; // bit/s; the speed last taken from the speed box
+    EventPump* pump;
+};
+
+// How long the 5000 polls of one wait are spread over. Both exchanges move 26
+// bytes of line time (5 + 21 for a read, 13 + 13 for a write), 10 bits each.
+// The wait lasts twice that plus 150 ms, so a board that starts its reply up to
+// 150 ms after the request has left is never given up on:
+//     wait = 2 x 26 x 10 / speed + 150 ms
+// which is 583 ms at 1200 bit/s, 204 ms at 9600 and 155 ms at 115200. A speed
+// that is not positive is taken as 9600.
+[[nodiscard]] std::chrono::microseconds waitBudget(std::int32_t speed);
+
+enum class Outcome { Complete, TimedOut };
+
+// Collects the reply into `reply` (emptied first): polls the port up to 5000
+// times, each poll pumping events once, until the collected bytes hold ETX.
+// Port failures are thrown as serial::PortError.
+[[nodiscard]] Outcome collectReply(const Line& line, std::string& reply);
+
+// The read exchange of one board: inputs, analog values, frames and status.
+void readBoard(const Line& line, const Board& board);
+
+// The write exchange of one board: the eight requested outputs go out.
+void writeBoard(const Line& line, const Board& board);
+
+} // namespace rio::exchange

@@ -1,0 +1,47 @@
+#include "board_view.h"
+
+#include "colours.h"
+
+namespace rio::panel {
+
+namespace {
+
+// Unchanged texts are left alone, so a steady board causes no relayout.
+void show(QLineEdit* box, const QString& text) {
+    if (box->text() != text)
+        box->setText(text);
+}
+
+} // namespace
+
+QString frameText(std::string_view frame) {
+    return QString::fromLatin1(frame.data(), qsizetype(frame.size()));
+}
+
+void BoardView::setStatus(const QString& text) {
+    m_binding.status->setText(text);
+}
+void BoardView::showReadRequest(std::string_view f) {
+    show(m_binding.readRequest, frameText(f));
+}
+void BoardView::showReadReply(std::string_view f) {
+    show(m_binding.readReply, frameText(f));
+}
+void BoardView::showWriteRequest(std::string_view f) {
+    show(m_binding.writeRequest, frameText(f));
+}
+void BoardView::showWriteReply(std::string_view f) {
+    show(m_binding.writeReply, frameText(f));
+}
+void BoardView::showAnalog1(const QString& text) {
+    show(m_binding.analog1, text);
+}
+void BoardView::showAnalog2(const QString& text) {
+    show(m_binding.analog2, text);
+}
+
+void BoardView::setIndicator(int k, bool lit) {
+    m_binding.inputs[std::size_t(k)]->setBackColor(lit ? kRed : kButtonFace);
+}
+
+} // namespace rio::panel
