@@ -120,6 +120,10 @@ void QtSerialControl::setPortOpen(bool open) {
         throw PortError("cannot open " + portLabel().toStdString() +
                         ": another program is using the device");
     }
+    // A freshly opened port starts empty: bytes that reached the device while
+    // nobody had it open (a reply that came too late, line noise) belong to
+    // no exchange of this session.
+    m_port.clear(QSerialPort::AllDirections);
     m_port.clearError();
 }
 

@@ -39,15 +39,18 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<std::string>("settings");
         QTest::addColumn<QString>("status");
-        QTest::newRow("defaults") << "1" << "9600" << 1 << std::string(" 9600,N,8,1")
+        QTest::newRow("defaults") << "1"
+                                  << "9600" << 1 << std::string(" 9600,N,8,1")
                                   << "Port No:1   Speed:9600";
-        QTest::newRow("01 shows as typed") << "01" << "9600" << 1 << std::string(" 9600,N,8,1")
-                                           << "Port No:01   Speed:9600";
-        QTest::newRow("blanks around") << " 2 " << "115200" << 2
-                                       << std::string(" 115200,N,8,1")
-                                       << "Port No: 2    Speed:115200";
-        QTest::newRow("plus sign") << "+1" << "+1200" << 1 << std::string(" 1200,N,8,1")
-                                   << "Port No:+1   Speed:+1200";
+        QTest::newRow("01 shows as typed")
+            << "01"
+            << "9600" << 1 << std::string(" 9600,N,8,1") << "Port No:01   Speed:9600";
+        QTest::newRow("blanks around")
+            << " 2 "
+            << "115200" << 2 << std::string(" 115200,N,8,1") << "Port No: 2    Speed:115200";
+        QTest::newRow("plus sign")
+            << "+1"
+            << "+1200" << 1 << std::string(" 1200,N,8,1") << "Port No:+1   Speed:+1200";
     }
     void opensWithTheBoxesValues() {
         QFETCH(QString, portText);
@@ -70,19 +73,31 @@ private slots:
     void refusedEntriesShowTheOneFailureText_data() {
         QTest::addColumn<QString>("portText");
         QTest::addColumn<QString>("speedText");
-        QTest::newRow("letters for the port") << "COM1" << "9600";
-        QTest::newRow("empty port box") << "" << "9600";
-        QTest::newRow("fraction") << "1.5" << "9600";
-        QTest::newRow("port 0") << "0" << "9600";
-        QTest::newRow("negative port") << "-1" << "9600";
-        QTest::newRow("port beyond 16 bits") << "32768" << "9600";
+        QTest::newRow("letters for the port") << "COM1"
+                                              << "9600";
+        QTest::newRow("empty port box") << ""
+                                        << "9600";
+        QTest::newRow("fraction") << "1.5"
+                                  << "9600";
+        QTest::newRow("port 0") << "0"
+                                << "9600";
+        QTest::newRow("negative port") << "-1"
+                                       << "9600";
+        QTest::newRow("port beyond 16 bits") << "32768"
+                                             << "9600";
         QTest::newRow("40 digits") << QString(40, '9') << "9600";
-        QTest::newRow("unmapped port") << "7" << "9600";
-        QTest::newRow("letters for the speed") << "1" << "fast";
-        QTest::newRow("speed zero") << "1" << "0";
-        QTest::newRow("negative speed") << "1" << "-9600";
-        QTest::newRow("speed beyond 32 bits") << "1" << "2147483648";
-        QTest::newRow("blank inside") << "1" << "96 00";
+        QTest::newRow("unmapped port") << "7"
+                                       << "9600";
+        QTest::newRow("letters for the speed") << "1"
+                                               << "fast";
+        QTest::newRow("speed zero") << "1"
+                                    << "0";
+        QTest::newRow("negative speed") << "1"
+                                        << "-9600";
+        QTest::newRow("speed beyond 32 bits") << "1"
+                                              << "2147483648";
+        QTest::newRow("blank inside") << "1"
+                                      << "96 00";
         QTest::newRow("100 kB pasted") << QString(100000, 'x') << "9600";
     }
     void refusedEntriesShowTheOneFailureText() {
