@@ -44,6 +44,12 @@ int main(int argc, char** argv) {
         QStringLiteral("Save a picture of the window after start-up as PNG and exit."),
         QStringLiteral("file"));
     parser.addOption(screenshot);
+    const QCommandLineOption afterMs(
+        QStringLiteral("after-ms"),
+        QStringLiteral("With --screenshot: press ComPort Initialize and START, let the panel "
+                       "run this many milliseconds, then take the picture."),
+        QStringLiteral("ms"));
+    parser.addOption(afterMs);
     const QCommandLineOption portDevice(
         QStringLiteral("port-device"),
         QStringLiteral("Give port number N the device PATH, e.g. 1=/dev/pts/3 (repeatable); "
@@ -81,14 +87,30 @@ int main(int argc, char** argv) {
     form.Form_Load();
 
     if (parser.isSet(screenshot)) {
+        const QString file = parser.value(screenshot);
         form.show();
         QApplication::processEvents();
-        const QString file = parser.value(screenshot);
-        if (!form.grab().save(file, "PNG")) {
-            std::fprintf(stderr, "riopanel: cannot write %s\n", qPrintable(file));
-            return 1;
+        // Saved from wherever the event loop is (inside an exchange's wait,
+        // say), so the process ends right after.
+        auto shoot = [&form, file] {
+            const bool saved = form.grab().save(file, "PNG");
+            if (!saved)
+                std::fprintf(stderr, "riopanel: cannot write %s\n", qPrintable(file));
+            std::fflush(nullptr);
+            std::_Exit(saved ? 0 : 1);
+        };
+        if (!parser.isSet(afterMs))
+            shoot();
+        bool isNumber = false;
+        const int ms = parser.value(afterMs).toInt(&isNumber);
+        if (!isNumber || ms < 0) {
+            std::fprintf(stderr, "riopanel: --after-ms takes a number of milliseconds\n");
+            return 2;
         }
-        return 0;
+        form.Command2_Click();
+        form.Command5_Click();
+        QTimer::singleShot(ms, &form, shoot);
+        return QApplication::exec();
     }
 
     form.show();

@@ -6,10 +6,13 @@ namespace rio::panel {
 
 namespace {
 
-// Unchanged texts are left alone, so a steady board causes no relayout.
+// Unchanged texts are left alone, so a steady board causes no relayout. A
+// frame longer than its box shows from its first byte, as it went on the line.
 void show(QLineEdit* box, const QString& text) {
-    if (box->text() != text)
-        box->setText(text);
+    if (box->text() == text)
+        return;
+    box->setText(text);
+    box->setCursorPosition(0);
 }
 
 } // namespace

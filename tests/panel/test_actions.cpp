@@ -244,26 +244,60 @@ private slots:
         QCOMPARE(closed->exits, std::vector<int>{0});
     }
 
-    // The real thing: a process whose Exit is clicked ends at once with 0.
+    // The real thing: a process whose Exit is clicked ends at once with 0,
+    // also while an exchange waits for a silent board, and so does the close
+    // box.
+    void exitEndsTheProcess_data() {
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("stopped") << "exit";
+        QTest::newRow("during a wait") << "exit-during-wait";
+        QTest::newRow("close box during a wait") << "close-during-wait";
+    }
     void exitEndsTheProcess() {
+        QFETCH(QString, scenario);
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {"--exit-child"});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {"--child", scenario});
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
         QCOMPARE(child.readAllStandardOutput(), QByteArray());
+        QCOMPARE(child.exitCode(), 0);
     }
 };
 
-// With --exit-child this program is the panel whose Exit gets clicked; if the
-// click did not end it, it says so and leaves with 3.
+// With --child SCENARIO this program is the panel whose Exit gets clicked (or
+// whose window is closed); if that did not end it, it says so and leaves with 3.
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc > 1 && std::string_view(argv[1]) == "--exit-child") {
-        Form1 form(std::make_unique<rio::test::FakePort>());
+    if (argc > 2 && std::string_view(argv[1]) == "--child") {
+        const std::string_view scenario = argv[2];
+        auto port = std::make_unique<rio::test::FakePort>(); // a board that never answers
+        rio::test::FakePort* line = port.get();
+        Form1 form(std::move(port));
         form.Form_Load();
         form.show();
-        QTimer::singleShot(0, &form, [&form] { QTest::mouseClick(form.Command1, Qt::LeftButton); });
+        auto end = [&form, scenario] {
+            if (scenario == "close-during-wait")
+                form.close();
+            else
+                QTest::mouseClick(form.Command1, Qt::LeftButton);
+        };
+        if (scenario == "exit") {
+            QTimer::singleShot(0, &form, end);
+        } else {
+            // Once the first request is out, the exchange waits ~0.2 s.
+            line->onOutput = [&form, end](const std::string&) {
+                QTimer::singleShot(50, &form, [&form, end] {
+                    if (form.ReadBusy != 1)
+                        std::printf("not waiting\n");
+                    end();
+                });
+            };
+            form.Command2_Click();
+            form.Command5_Click();
+        }
         QTimer::singleShot(10000, &app, [] { QCoreApplication::exit(3); });
         QApplication::exec();
         std::printf("still running after Exit\n");
