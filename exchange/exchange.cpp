@@ -47,6 +47,15 @@ void blankWrite(const Line& line, const Board& board, const QString& status) {
     *line.writeBusy = 0;
 }
 
+// Bytes already waiting when a request goes out answer no request of this
+// exchange: a reply that came after its exchange gave up, bytes a board sent
+// past its ETX, line noise. Left in place they would be taken as this reply,
+// and its own reply in turn as the next exchange's, so that one late board
+// would put every exchange after it one reply behind.
+void dropStaleInput(const Line& line) {
+    line.port->discardInput();
+}
+
 } // namespace
 
 microseconds waitBudget(std::int32_t speed) {
@@ -85,6 +94,7 @@ void readBoard(const Line& line, const Board& board) {
 
         const std::string request = protocol::buildReadRequest(*board.boardAddr);
         line.pump->pumpOnce();
+        dropStaleInput(line);
         line.port->output(request);
         board.display->showReadRequest(request);
         line.pump->pumpOnce();
@@ -140,6 +150,7 @@ void writeBoard(const Line& line, const Board& board) {
 
         // Built and sent with no pump between.
         const std::string request = protocol::buildWriteRequest(*board.boardAddr, *board.outBits);
+        dropStaleInput(line);
         line.port->output(request);
         board.display->showWriteRequest(request);
         line.pump->pumpOnce();

@@ -190,6 +190,14 @@ std::string QtSerialControl::input() {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
+void QtSerialControl::discardInput() {
+    requireOpen();
+    m_port.clear(QSerialPort::Input);
+    if (!m_port.isOpen()) {
+        throw PortError("read from " + portLabel().toStdString() + " failed: the device is gone");
+    }
+}
+
 QString QtSerialControl::portLabel() const {
     return m_path.isEmpty() ? QStringLiteral("port %1").arg(m_number)
                             : QStringLiteral("port %1 (%2)").arg(m_number).arg(m_path);

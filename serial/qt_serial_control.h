@@ -39,6 +39,11 @@ public:
     // A device that has gone away closes the port and throws.
     [[nodiscard]] std::string input() override;
 
+    // Empties Qt's buffer and the system's without reading them, so a flood
+    // costs nothing to drop. A device that has gone away closes the port and
+    // throws.
+    void discardInput() override;
+
 signals:
     // The open port was closed because its device went away or failed; the
     // next output or input throws.

@@ -47,6 +47,11 @@ public:
     // Input: every byte received and not yet taken, in arrival order, possibly
     // none; never waits. Throws when the port is not open.
     [[nodiscard]] virtual std::string input() = 0;
+
+    // Drops every byte received and not yet taken. Throws when the port is not
+    // open. This version takes them with input(); a control that can empty
+    // the device's buffer without reading it does so instead.
+    virtual void discardInput() { static_cast<void>(input()); }
 };
 
 } // namespace rio::serial

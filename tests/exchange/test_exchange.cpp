@@ -6,9 +6,12 @@
 
 #include <QTest>
 
+#include <thread>
+
 using namespace rio::exchange;
 using rio::protocol::Bits;
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -279,6 +282,44 @@ private slots:
         QCOMPARE(rig.display.readReply, "kept");
         QCOMPARE(rig.display.lit[3], true);
         QCOMPARE(rig.writeBusy, 0);
+    }
+
+    // A reply that came after its exchange gave up is dropped before the next
+    // request goes out, so it is never taken as that request's reply.
+    void staleReplyIsDroppedBeforeTheRequest_data() {
+        QTest::addColumn<bool>("write");
+        QTest::newRow("read") << false;
+        QTest::newRow("write") << true;
+    }
+    void staleReplyIsDroppedBeforeTheRequest() {
+        QFETCH(bool, write);
+        Rig rig;
+        std::string analog = "0001";
+        rig.port.respond = [&](const std::string& request) {
+            return request[3] == 'R' ? readReply("01", "00000000", analog, analog)
+                                     : ack + "01W" + request.substr(4, 8) + etx;
+        };
+        rig.port.replyDelay = 20ms; // past this pump's whole wait
+        const auto exchange = [&] {
+            write ? writeBoard(rig.line, rig.board()) : readBoard(rig.line, rig.board());
+        };
+        exchange();
+        QCOMPARE(rig.display.status, kNoAnswer1);
+        std::this_thread::sleep_for(30ms); // the first reply is now waiting on the line
+
+        analog = "0002";
+        rig.out[0] = '1';
+        rig.port.replyDelay = 0ms;
+        exchange();
+        QCOMPARE(rig.port.discards, 2);
+        if (write) {
+            QCOMPARE(rig.display.status, "#1 Write OK");
+            QCOMPARE(rig.display.writeReply, QString::fromLatin1("\x06"
+                                                                 "01W00000001\x03"));
+        } else {
+            QCOMPARE(rig.display.status, "#1 Read OK");
+            QCOMPARE(rig.display.analog1, "2");
+        }
     }
 
     void flagsAndPumpsInTheirOrder() {

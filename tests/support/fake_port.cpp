@@ -70,4 +70,13 @@ std::string FakePort::input() {
     return chunk;
 }
 
+void FakePort::discardInput() {
+    if (!m_open)
+        throw serial::PortError("port not open");
+    ++discards;
+    const auto now = std::chrono::steady_clock::now();
+    while (!m_pending.empty() && m_pending.front().due <= now)
+        m_pending.pop_front();
+}
+
 } // namespace rio::test

@@ -23,6 +23,9 @@ public:
     [[nodiscard]] bool portOpen() const override { return m_open; }
     void output(std::string_view bytes) override;
     [[nodiscard]] std::string input() override;
+    // Drops the board's replies that are already due; the script is what
+    // arrives after the request and stays.
+    void discardInput() override;
 
     // Script: each queued chunk is what one input() call returns; once the
     // queue is empty input() returns nothing.
@@ -42,6 +45,7 @@ public:
     std::vector<std::string> sent;        // one entry per output() call
     std::vector<std::string> settingsSet; // every settings text applied
     int inputCalls = 0;
+    int discards = 0;
     int openCount = 0;
     int closeCount = 0;
 
