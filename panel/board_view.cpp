@@ -18,7 +18,9 @@ void show(QLineEdit* box, const QString& text) {
 } // namespace
 
 QString frameText(std::string_view frame) {
-    return QString::fromLatin1(frame.data(), qsizetype(frame.size()));
+    if (frame.size() <= kFrameShown)
+        return QString::fromLatin1(frame.data(), qsizetype(frame.size()));
+    return QString::fromLatin1(frame.data(), qsizetype(kFrameShown)) + QChar(0x2026);
 }
 
 void BoardView::setStatus(const QString& text) {

@@ -1,0 +1,68 @@
+#pragma once
+// A line whose far end the test drives byte by byte: a pseudo-terminal with
+// three loop-back boards (01, 02, 03) that answer at once, unless the test
+// says what goes back for a request, and with any bytes the test likes sent
+// on demand, a flood of a megabyte included. The simulator shapes replies
+// only as its behaviours allow; the fault tests also need exact hostile bytes
+// and more data than any board would send.
+
+// simulator.h brings the simulator's own board.h, not the exchange's.
+#include "simulator.h"
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace rio::faults {
+
+class ScriptedLine {
+public:
+    // What goes back for a request: bytes, or nothing to let the board answer.
+    using Answer = std::function<std::optional<std::string>(const sim::Request&)>;
+
+    // Opens the pseudo-terminal and starts serving; throws std::system_error.
+    ScriptedLine();
+    ~ScriptedLine();
+    ScriptedLine(const ScriptedLine&) = delete;
+    ScriptedLine& operator=(const ScriptedLine&) = delete;
+
+    [[nodiscard]] const std::string& path() const { return m_path; }
+
+    void setAnswer(Answer answer);
+    // Queues bytes to go out as soon as the line takes them.
+    void send(std::string bytes);
+    // `count` random bytes, none of them ETX, seeded so a run repeats.
+    [[nodiscard]] static std::string noise(std::size_t count, unsigned seed);
+
+    // Bytes queued and not yet taken by the line.
+    [[nodiscard]] std::size_t pending() const;
+    // Requests received so far.
+    [[nodiscard]] int requests() const { return m_requests; }
+    // Every byte received so far, in line order.
+    [[nodiscard]] std::string received() const;
+
+private:
+    void serve();
+    void wake() const;
+
+    std::string m_path;
+    int m_master = -1;
+    int m_ownSlave = -1;
+    int m_wakeRead = -1;
+    int m_wakeWrite = -1;
+    mutable std::mutex m_mutex; // guards everything below
+    Answer m_answer;
+    std::string m_outbox;
+    std::string m_received;
+    std::vector<sim::Board> m_boards;
+    std::atomic<int> m_requests{0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+} // namespace rio::faults
