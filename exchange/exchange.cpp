@@ -58,26 +58,30 @@ void dropStaleInput(const Line& line) {
 
 } // namespace
 
-microseconds waitBudget(std::int32_t speed) {
+microseconds exchangeLineTime(std::int32_t speed) {
     const std::int64_t bitsPerSecond = speed > 0 ? speed : 9600;
-    const microseconds lineTime(std::int64_t(kExchangeBytes) * kBitsPerByte * 1'000'000 /
-                                bitsPerSecond);
-    return 2 * lineTime + kReplyAllowance;
+    return microseconds(std::int64_t(kExchangeBytes) * kBitsPerByte * 1'000'000 / bitsPerSecond);
+}
+
+microseconds waitBudget(std::int32_t speed) {
+    return 2 * exchangeLineTime(speed) + kReplyAllowance;
 }
 
 Outcome collectReply(const Line& line, std::string& reply) {
     reply.clear();
-    const microseconds budget = waitBudget(*line.speed);
+    const microseconds quiet = exchangeLineTime(*line.speed);
+    const microseconds spread = waitBudget(*line.speed) - quiet;
     const Clock::time_point start = Clock::now();
-    line.pump->beginWait(budget / kPollLimit);
+    line.pump->beginWait(spread / kPollLimit);
     struct EndWait {
         EventPump* pump;
         ~EndWait() { pump->endWait(); }
     } endWait{line.pump};
 
     for (int polls = 0;;) {
-        // Poll k has its slot k/5000 of the way through the wait.
-        line.pump->pumpUntil(start + budget * (polls + 1) / kPollLimit);
+        // Poll k is due k/5000 of the way from the end of the quiet stretch
+        // to the end of the wait; data and user events bring it forward.
+        line.pump->pumpUntil(start + quiet + spread * (polls + 1) / kPollLimit);
         if (++polls > kPollLimit)
             return Outcome::TimedOut;
         reply += line.port->input();

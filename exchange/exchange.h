@@ -34,7 +34,19 @@ struct Line {
 //     wait = 2 x 26 x 10 / speed + 150 ms
 // which is 583 ms at 1200 bit/s, 204 ms at 9600 and 155 ms at 115200. A speed
 // that is not positive is taken as 9600.
+//
+// No reply can be whole before the request and the reply have both crossed
+// the line, so the polls are not spread over the wait's first 26 x 10 / speed
+// (217 ms at 1200 bit/s, 27 ms at 9600, 2.3 ms at 115200): poll k of 5000 is
+// due at
+//     26 x 10 / speed + (wait - 26 x 10 / speed) x k / 5000
+// after the request went out. Port data and user events still wake a poll at
+// once, whenever they come, so an early reply byte or a click is never kept
+// waiting; the quiet stretch only spares the polls that nothing woke.
 [[nodiscard]] std::chrono::microseconds waitBudget(std::int32_t speed);
+
+// The line time of one exchange, 26 bytes of 10 bits: the wait's quiet stretch.
+[[nodiscard]] std::chrono::microseconds exchangeLineTime(std::int32_t speed);
 
 enum class Outcome { Complete, TimedOut };
 
