@@ -5,6 +5,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # What building and testing riopanel needs on Debian 12.
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libgl-dev fonts-nanum)
+# What the fuzz targets add: clang with its libFuzzer and sanitizer runtimes.
+fuzz_packages=(clang-14 libclang-rt-14-dev)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -42,4 +44,14 @@ build() {
         cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
     fi
     cmake --build "$dir" -j2
+}
+
+# build_targets DIR TYPE TARGET [cmake options...]: as build, one target only.
+build_targets() {
+    local dir=$1 type=$2 target=$3
+    shift 3
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
+    fi
+    cmake --build "$dir" -j2 --target "$target"
 }
