@@ -2,19 +2,19 @@
 // a long time while faults come and go at random: a board turns silent, late,
 // slow, split or malformed for a while, or the line is unplugged and plugged
 // back in (the port reached through a symbolic link that is re-pointed, then
-// "ComPort Initialize" and START clicked). It counts what the panel showed,
-// by outcome and by whether a fault explained it, and the resident memory
-// along the way. Not a test: a run takes an hour by default.
+// "ComPort Initialize" and START clicked). It counts every exchange by the
+// status it ended with and by whether a fault explains it, and the resident
+// memory along the way. Not a test: a run takes an hour by default.
 //
 //   riosoak [--minutes N] [--seed S]
+//
+// Exit code 0 when nothing was falsely reported, 1 otherwise.
 
 #include "form1.h"
 #include "qt_serial_control.h"
 #include "simulator.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -27,7 +27,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -38,15 +40,25 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kSpeed = 115200;
-// A fault's effects (a late reply still on its way, a board's last slow
-// answer) may be seen this long after it was lifted; what shows in that
-// time is put down to the fault.
+// A fault's effects (a late reply still on its way) may be seen this long
+// after it was lifted.
 constexpr auto kSettle = 2s;
 constexpr auto kWarmUp = 30s;
 
-const std::array<const char*, 9> kBoardFaults = {"silent",     "late",       "delay:400",
-                                                 "split:3:20", "bad-ack",    "bad-command",
-                                                 "etx-moved",  "extra-byte", "garbage"};
+struct FaultKind {
+    const char* name;
+    bool collides;   // its late replies may land in other boards' exchanges
+    bool okPossible; // the board may still show OK now and then
+};
+const std::array<FaultKind, 9> kBoardFaults = {{{"silent", false, false},
+                                                {"late", true, true},
+                                                {"delay:400", true, true},
+                                                {"split:3:20", false, true},
+                                                {"bad-ack", false, false},
+                                                {"bad-command", false, false},
+                                                {"etx-moved", false, false},
+                                                {"extra-byte", false, true},
+                                                {"garbage", false, false}}};
 
 long long residentKiB() {
     std::ifstream statm("/proc/self/statm");
@@ -61,12 +73,34 @@ double processorSeconds() {
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-enum class Shown { Ok, Error, NoAnswer };
+// The panel's port, passed through, telling when each request goes out: the
+// moment an exchange begins, and so the moment the one before it has shown
+// its final status.
+class WatchedPort : public rio::serial::SerialControl {
+public:
+    WatchedPort(std::unique_ptr<rio::serial::SerialControl> port,
+                std::function<void(std::string_view)> onRequest)
+        : m_port(std::move(port)), m_onRequest(std::move(onRequest)) {}
+    void setCommPort(int number) override { m_port->setCommPort(number); }
+    [[nodiscard]] int commPort() const override { return m_port->commPort(); }
+    void setSettings(std::string_view settings) override { m_port->setSettings(settings); }
+    [[nodiscard]] std::string settings() const override { return m_port->settings(); }
+    void setPortOpen(bool open) override { m_port->setPortOpen(open); }
+    [[nodiscard]] bool portOpen() const override { return m_port->portOpen(); }
+    void output(std::string_view bytes) override {
+        m_onRequest(bytes);
+        m_port->output(bytes);
+    }
+    [[nodiscard]] std::string input() override { return m_port->input(); }
+    void discardInput() override { m_port->discardInput(); }
 
-struct Counts {
-    std::map<Shown, long> explained; // while a fault was in force or settling
-    std::map<Shown, long> clean;     // with every board healthy and the line in
+private:
+    std::unique_ptr<rio::serial::SerialControl> m_port;
+    std::function<void(std::string_view)> m_onRequest;
 };
+
+enum Shown { Ok, Error, NoAnswer, Blank };
+const char* const kShown[] = {"OK", "Error", "no answer", "blank"};
 
 class Soak : public QObject {
 public:
@@ -80,8 +114,9 @@ public:
         plug();
         rio::serial::PortMap ports([] { return std::vector<rio::serial::PresentDevice>{}; });
         ports.addOverride({1, m_link});
-        m_form = std::make_unique<rio::panel::Form1>(
-            std::make_unique<rio::serial::QtSerialControl>(std::move(ports)));
+        m_form = std::make_unique<rio::panel::Form1>(std::make_unique<WatchedPort>(
+            std::make_unique<rio::serial::QtSerialControl>(std::move(ports)),
+            [this](std::string_view request) { exchangeBegins(request); }));
         m_form->setProcessEnd([](int) {});
         m_form->Form_Load();
         m_form->Text8->setText(QString::number(kSpeed));
@@ -91,60 +126,95 @@ public:
         QTest::mouseClick(m_form->Command5, Qt::LeftButton);
 
         m_begun = Clock::now();
-        m_sampler.setTimerType(Qt::PreciseTimer);
-        m_sampler.setInterval(1);
-        connect(&m_sampler, &QTimer::timeout, this, [this] { sample(); });
-        m_sampler.start();
         m_faults.setInterval(1000);
-        connect(&m_faults, &QTimer::timeout, this, [this] { nextFault(); });
+        connect(&m_faults, &QTimer::timeout, this, [this] { everySecond(); });
         m_faults.start();
     }
 
-    void report() const {
+    void report() {
+        m_board.reset(); // the last exchange has no successor to close it
         const auto minutes = std::chrono::duration<double>(Clock::now() - m_begun).count() / 60;
-        std::printf("riosoak: %.1f minutes, 3 boards at %d bit/s\n", minutes, kSpeed);
-        std::printf("requests received by the boards: %ld, replies sent: %ld\n", m_requests,
-                    m_replies);
-        const auto line = [](const char* what, const std::map<Shown, long>& c) {
-            const auto at = [&](Shown s) { return c.count(s) ? c.at(s) : 0L; };
-            std::printf("%-36s OK %8ld   Error %6ld   no answer %6ld\n", what, at(Shown::Ok),
-                        at(Shown::Error), at(Shown::NoAnswer));
-        };
-        line("shown with no fault in force:", m_counts.clean);
-        line("shown during or after a fault:", m_counts.explained);
-        std::printf("faults injected: %d board faults, %d unplugs\n", m_boardFaults, m_unplugs);
+        std::printf("riosoak: %.1f minutes, 3 boards at %d bit/s, seed %u\n", minutes, kSpeed,
+                    m_seed);
+        long total = 0;
+        for (const auto& [key, n] : m_counts)
+            total += n;
+        std::printf("exchanges: %ld\n", total);
+        for (const char* why : {"healthy", "own fault", "other board's fault", "unplugged"})
+            for (int s = Ok; s <= Blank; ++s) {
+                const auto it = m_counts.find({why, Shown(s)});
+                if (it != m_counts.end())
+                    std::printf("  %-22s %-10s %8ld\n", why, kShown[s], it->second);
+            }
+        std::printf("faults: %d board faults, %d unplugs\n", m_boardFaults, m_unplugs);
         for (const auto& [name, times] : m_faultsByName)
             std::printf("  %-12s %d\n", name.c_str(), times);
-        std::printf("false no-answers: %ld, false errors: %ld\n",
-                    m_counts.clean.count(Shown::NoAnswer) ? m_counts.clean.at(Shown::NoAnswer) : 0,
-                    m_counts.clean.count(Shown::Error) ? m_counts.clean.at(Shown::Error) : 0);
+        std::printf("false reports: %ld no-answers and %ld errors on healthy boards, %ld OKs "
+                    "from boards that cannot answer correctly\n",
+                    count("healthy", NoAnswer), count("healthy", Error), m_falseOks);
         std::printf("resident memory: %lld KiB after warm-up, %lld KiB at the end, %lld KiB most\n",
                     m_rssStart, residentKiB(), m_rssMost);
-        std::printf("processor time: %.1f s, busy flags at the end: %d %d\n", processorSeconds(),
-                    m_form->ReadBusy, m_form->WriteBusy);
+        std::printf("processor time: %.1f s; busy flags at the end: %d %d; deepest tick "
+                    "nesting: %d\n",
+                    processorSeconds(), m_form->ReadBusy, m_form->WriteBusy,
+                    m_form->deepestTickNesting());
         std::fflush(stdout);
     }
 
     [[nodiscard]] bool falseReports() const {
-        return m_counts.clean.count(Shown::NoAnswer) || m_counts.clean.count(Shown::Error);
+        return count("healthy", NoAnswer) + count("healthy", Error) + m_falseOks > 0;
     }
+    unsigned m_seed = 0;
 
 private:
+    [[nodiscard]] long count(const char* why, Shown shown) const {
+        const auto it = m_counts.find({why, shown});
+        return it == m_counts.end() ? 0 : it->second;
+    }
+
     void plug() {
         const QString path = QString::fromStdString(m_sim->start());
         QFile::remove(m_link);
         QFile::link(path, m_link);
     }
 
-    // True while anything that could explain a failure is in force or
-    // settling: a board fault (any board's: a late reply lands in another
-    // board's exchange) or an unplugged line.
-    [[nodiscard]] bool faultInForce() const { return Clock::now() < m_quietFrom; }
+    // A new request is going out: the exchange before it has ended, and its
+    // board's status line says how.
+    void exchangeBegins(std::string_view request) {
+        if (m_board) {
+            const QString text = m_form->Label2[*m_board]->text();
+            const Shown shown = text.isEmpty()                           ? Blank
+                                : text.endsWith(QStringLiteral("OK"))    ? Ok
+                                : text.endsWith(QStringLiteral("Error")) ? Error
+                                                                         : NoAnswer;
+            m_counts[{m_why, shown}] += 1;
+            if (shown == Ok && m_forbidsOk)
+                ++m_falseOks;
+        }
+        // What could explain this exchange's outcome, fixed as it begins.
+        const auto now = Clock::now();
+        const std::size_t board = request.size() > 2 ? std::size_t(request[2] - '1') : 0;
+        m_board = board < 3 ? std::optional(board) : std::nullopt;
+        m_forbidsOk = false;
+        if (now < m_unpluggedUntil)
+            m_why = "unplugged";
+        else if (m_board && now < m_faultUntil[*m_board]) {
+            m_why = "own fault";
+            // From just after the fault began until it was lifted; not while
+            // it settles, when the board answers normally again.
+            m_forbidsOk = m_faultForbidsOk[*m_board] && now > m_faultSince[*m_board] + 100ms &&
+                          now < m_faultLifted[*m_board];
+        } else if (now < m_collisionsUntil)
+            m_why = "other board's fault";
+        else
+            m_why = "healthy";
+    }
 
-    void sample() {
+    // Once a second: lift a fault whose time is up, or with some chance start
+    // a new one. At most one fault at a time, so each is seen on its own.
+    void everySecond() {
         const auto now = Clock::now();
         if (now - m_begun > m_length) {
-            m_sampler.stop();
             m_faults.stop();
             QCoreApplication::exit(0);
             return;
@@ -153,25 +223,8 @@ private:
             m_rssStart = residentKiB();
         if (m_rssStart != 0)
             m_rssMost = std::max(m_rssMost, residentKiB());
-        for (std::size_t i = 0; i < 3; ++i) {
-            const QString text = m_form->Label2[i]->text();
-            if (text == m_last[i])
-                continue;
-            m_last[i] = text;
-            if (text.isEmpty())
-                continue;
-            const Shown shown = text.endsWith(QStringLiteral("OK"))      ? Shown::Ok
-                                : text.endsWith(QStringLiteral("Error")) ? Shown::Error
-                                                                         : Shown::NoAnswer;
-            (faultInForce() ? m_counts.explained : m_counts.clean)[shown] += 1;
-        }
-    }
+        m_sim->clearFrames(); // the simulator's record is not needed here
 
-    // Once a second: lift a fault whose time is up, or with some chance start
-    // a new one. At most one fault at a time, so each is seen on its own.
-    void nextFault() {
-        const auto now = Clock::now();
-        countFrames();
         if (m_faultEnds && now >= *m_faultEnds) {
             m_faultEnds.reset();
             if (m_unplugged) {
@@ -179,10 +232,10 @@ private:
                 plug();
                 QTest::mouseClick(m_form->Command2, Qt::LeftButton);
                 QTest::mouseClick(m_form->Command5, Qt::LeftButton);
+                m_unpluggedUntil = Clock::now() + kSettle;
             } else {
-                m_sim->setBehaviour(m_faultBoard, {});
+                m_sim->setBehaviour(m_faultAddress, {});
             }
-            m_quietFrom = now + kSettle;
             return;
         }
         if (m_faultEnds || !std::bernoulli_distribution(0.15)(m_random))
@@ -190,27 +243,26 @@ private:
         const auto length =
             std::chrono::seconds(std::uniform_int_distribution<int>(2, 10)(m_random));
         m_faultEnds = now + length;
-        m_quietFrom = now + length + kSettle + 1s;
         if (std::bernoulli_distribution(0.15)(m_random)) {
             ++m_unplugs;
             m_unplugged = true;
-            countFrames();
+            m_unpluggedUntil = Clock::time_point::max();
             m_sim->hangUp();
             return;
         }
-        const std::string name = kBoardFaults[std::uniform_int_distribution<std::size_t>(
+        const FaultKind& fault = kBoardFaults[std::uniform_int_distribution<std::size_t>(
             0, kBoardFaults.size() - 1)(m_random)];
-        m_faultBoard = "0" + std::to_string(std::uniform_int_distribution<int>(1, 3)(m_random));
+        const int board = std::uniform_int_distribution<int>(0, 2)(m_random);
+        m_faultAddress = "0" + std::to_string(board + 1);
+        m_faultSince[std::size_t(board)] = now;
+        m_faultLifted[std::size_t(board)] = now + length;
+        m_faultUntil[std::size_t(board)] = now + length + kSettle;
+        m_faultForbidsOk[std::size_t(board)] = !fault.okPossible;
+        if (fault.collides)
+            m_collisionsUntil = now + length + kSettle;
         ++m_boardFaults;
-        m_faultsByName[name] += 1;
-        m_sim->setBehaviour(m_faultBoard, *rio::sim::parseBehaviour(name));
-    }
-
-    // The simulator keeps the newest frames only; count them as they come.
-    void countFrames() {
-        for (const rio::sim::Frame& frame : m_sim->frames())
-            (frame.direction == rio::sim::Direction::Received ? m_requests : m_replies) += 1;
-        m_sim->clearFrames();
+        m_faultsByName[fault.name] += 1;
+        m_sim->setBehaviour(m_faultAddress, *rio::sim::parseBehaviour(fault.name));
     }
 
     std::chrono::minutes m_length;
@@ -218,20 +270,26 @@ private:
     QString m_link;
     std::unique_ptr<rio::sim::Simulator> m_sim;
     std::unique_ptr<rio::panel::Form1> m_form;
-    QTimer m_sampler;
     QTimer m_faults;
     Clock::time_point m_begun;
-    Clock::time_point m_quietFrom{};
     std::optional<Clock::time_point> m_faultEnds;
     bool m_unplugged = false;
-    std::string m_faultBoard;
-    QString m_last[3];
-    Counts m_counts;
+    std::string m_faultAddress;
+    std::array<Clock::time_point, 3> m_faultSince{};
+    std::array<Clock::time_point, 3> m_faultLifted{};
+    std::array<Clock::time_point, 3> m_faultUntil{};
+    std::array<bool, 3> m_faultForbidsOk{};
+    Clock::time_point m_collisionsUntil{};
+    Clock::time_point m_unpluggedUntil{};
+    // The exchange in progress: its board and what explains its outcome.
+    std::optional<std::size_t> m_board;
+    const char* m_why = "healthy";
+    bool m_forbidsOk = false;
+    std::map<std::pair<std::string, Shown>, long> m_counts;
+    long m_falseOks = 0;
     std::map<std::string, int> m_faultsByName;
     int m_boardFaults = 0;
     int m_unplugs = 0;
-    long m_requests = 0;
-    long m_replies = 0;
     long long m_rssStart = 0;
     long long m_rssMost = 0;
 };
@@ -251,6 +309,7 @@ int main(int argc, char** argv) {
     }
     QTemporaryDir linkDir;
     Soak soak(std::chrono::minutes(minutes), seed, linkDir.path());
+    soak.m_seed = seed;
     QApplication::exec();
     soak.report();
     return soak.falseReports() ? 1 : 0;
