@@ -59,21 +59,26 @@ inline long long residentBytes() {
     return resident * ::sysconf(_SC_PAGESIZE);
 }
 
-// Counts what the program logs through Qt while it lives; a device that
-// fails again and again would show here as a storm of warnings.
+// Counts what the program logs through Qt while it lives, and passes it on;
+// a device that fails again and again would show here as a storm of
+// warnings.
 class MessageCount {
 public:
     MessageCount() {
         s_count = 0;
-        m_previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext&, const QString&) { ++s_count; });
+        s_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                ++s_count;
+                if (s_previous)
+                    s_previous(type, context, text);
+            });
     }
-    ~MessageCount() { qInstallMessageHandler(m_previous); }
+    ~MessageCount() { qInstallMessageHandler(s_previous); }
     [[nodiscard]] int count() const { return s_count; }
 
 private:
     static inline int s_count = 0;
-    QtMessageHandler m_previous;
+    static inline QtMessageHandler s_previous = nullptr;
 };
 
 // Every status text each board showed, sampled on each turn of the event

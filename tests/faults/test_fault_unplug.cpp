@@ -97,11 +97,13 @@ private slots:
         const auto cpuBefore = processorTime();
         QTest::qWait(1000);
         const auto used = processorTime() - cpuBefore;
-        qInfo("processor time in the second after the unplug: %lld ms; messages: %d",
+        const int logged = messages.count() - messagesBefore;
+        qInfo("processor time in the second after the unplug: %lld ms; messages logged in it: "
+              "%d, since the unplug: %d",
               qlonglong(std::chrono::duration_cast<std::chrono::milliseconds>(used).count()),
-              messages.count());
+              logged, messagesBefore);
         QVERIFY2(used < 500ms, "the panel spins on the unplugged line");
-        QVERIFY(messages.count() - messagesBefore <= 3);
+        QVERIFY(logged <= 3);
         QVERIFY(form.Timer1->isActive());
         QCOMPARE(form.Label3->text(), QStringLiteral("Port No:1   Speed:9600"));
 
