@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <algorithm>
+
 namespace rio::exchange {
 
 namespace {
@@ -84,8 +86,11 @@ Outcome collectReply(const Line& line, std::string& reply) {
         line.pump->pumpUntil(start + quiet + spread * (polls + 1) / kPollLimit);
         if (++polls > kPollLimit)
             return Outcome::TimedOut;
-        reply += line.port->input();
-        if (protocol::replyComplete(reply))
+        // Earlier reads held no ETX, or the wait would have ended: ETX in
+        // this read is ETX anywhere in the reply.
+        const std::string read = line.port->input();
+        reply.append(read, 0, kReplyKept - std::min(kReplyKept, reply.size()));
+        if (protocol::replyComplete(read))
             return Outcome::Complete;
     }
 }

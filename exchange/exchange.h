@@ -9,6 +9,7 @@
 #include "serial_control.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,12 @@ namespace rio::exchange {
 
 // A silent board is given up after this many reads of the port.
 inline constexpr int kPollLimit = 5000;
+
+// The most bytes of one reply kept while collecting it. Acceptance looks at
+// positions 1 to 21 and at whether a read reply is longer than 21 bytes, so
+// any cut at 22 bytes or more judges exactly as the whole; the cut only keeps
+// a line that floods the panel from growing one string for the whole wait.
+inline constexpr std::size_t kReplyKept = 4096;
 
 // The line the exchanges share: the port, the two busy flags (1 while a read
 // or write is in flight) and the line speed the port was set to.
@@ -52,6 +59,7 @@ enum class Outcome { Complete, TimedOut };
 
 // Collects the reply into `reply` (emptied first): polls the port up to 5000
 // times, each poll pumping events once, until the collected bytes hold ETX.
+// Bytes past the first kReplyKept are read and dropped.
 // Port failures are thrown as serial::PortError.
 [[nodiscard]] Outcome collectReply(const Line& line, std::string& reply);
 

@@ -26,6 +26,15 @@ constexpr std::chrono::milliseconds kWriteMargin = 1s;
 // several times over, few enough that a flood cannot hold the caller.
 constexpr int kMaxReadRounds = 16;
 
+// What Qt may hold of received bytes nobody has taken yet. Qt reads the
+// device whenever the event loop runs, and by default without limit, so a
+// device that keeps talking while the panel is stopped (nobody takes input
+// then) would fill memory without end; with the buffer full Qt leaves the
+// rest in the system, which holds only a few kilobytes and makes the sender
+// wait. A buffer this small also keeps each poll's read short under a flood.
+// Many times a whole reply.
+constexpr qint64 kReadBuffer = 4096;
+
 // Qt reports a device that went away (the far end of a pseudo-terminal closed,
 // a USB adapter pulled) as one of these and otherwise leaves the port open,
 // reporting again on every turn of the event loop.
@@ -48,6 +57,7 @@ QtSerialControl::QtSerialControl(PortMap ports, QObject* parent)
     : QObject(parent), m_ports(std::move(ports)), m_port(this), m_settings(kDefaultSettings),
       m_speed(speedFromSettings(kDefaultSettings)) {
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
+    m_port.setReadBufferSize(kReadBuffer);
 }
 
 QtSerialControl::~QtSerialControl() {

@@ -322,6 +322,20 @@ private slots:
         }
     }
 
+    // A flood is read and dropped past the first 4096 bytes, and the ETX at
+    // its end still ends the wait.
+    void floodedReplyIsCutButEndsAtItsEtx() {
+        Rig rig;
+        for (int i = 0; i < 100; ++i)
+            rig.port.queueInput(std::string(1000, 'x'));
+        rig.port.queueInput("tail" + etx);
+        std::string reply;
+        QCOMPARE(collectReply(rig.line, reply), Outcome::Complete);
+        QCOMPARE(rig.port.inputCalls, 101);
+        QCOMPARE(reply.size(), std::size_t(4096));
+        QCOMPARE(reply, std::string(4096, 'x'));
+    }
+
     void flagsAndPumpsInTheirOrder() {
         // Read: the flag is cleared before the status is set, and it pumps
         // between building and sending.

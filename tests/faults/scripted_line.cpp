@@ -74,6 +74,20 @@ void ScriptedLine::send(std::string bytes) {
     wake();
 }
 
+void ScriptedLine::flood(std::size_t count) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_floodLeft += count;
+    }
+    wake();
+}
+
+void ScriptedLine::quiet() {
+    std::lock_guard lock(m_mutex);
+    m_outbox.clear();
+    m_floodLeft = 0;
+}
+
 std::string ScriptedLine::noise(std::size_t count, unsigned seed) {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> byte(0, 254);
@@ -92,7 +106,7 @@ std::string ScriptedLine::received() const {
 
 std::size_t ScriptedLine::pending() const {
     std::lock_guard lock(m_mutex);
-    return m_outbox.size();
+    return m_outbox.size() + m_floodLeft;
 }
 
 void ScriptedLine::wake() const {
@@ -102,11 +116,12 @@ void ScriptedLine::wake() const {
 
 void ScriptedLine::serve() {
     sim::RequestParser parser;
+    const std::string noiseChunk = noise(kChunk, 11);
     while (!m_stop) {
         bool sending = false;
         {
             std::lock_guard lock(m_mutex);
-            sending = !m_outbox.empty();
+            sending = !m_outbox.empty() || m_floodLeft > 0;
         }
         pollfd fds[2] = {{m_master, short(POLLIN | (sending ? POLLOUT : 0)), 0},
                          {m_wakeRead, POLLIN, 0}};
@@ -147,10 +162,17 @@ void ScriptedLine::serve() {
         }
         if (fds[0].revents & POLLOUT) {
             std::lock_guard lock(m_mutex);
-            const std::size_t size = std::min(kChunk, m_outbox.size());
-            const auto written = ::write(m_master, m_outbox.data(), size);
-            if (written > 0)
-                m_outbox.erase(0, std::size_t(written));
+            if (!m_outbox.empty()) {
+                const std::size_t size = std::min(kChunk, m_outbox.size());
+                const auto written = ::write(m_master, m_outbox.data(), size);
+                if (written > 0)
+                    m_outbox.erase(0, std::size_t(written));
+            } else if (m_floodLeft > 0) {
+                const std::size_t size = std::min(kChunk, m_floodLeft);
+                const auto written = ::write(m_master, noiseChunk.data(), size);
+                if (written > 0)
+                    m_floodLeft -= std::size_t(written);
+            }
         }
     }
 }

@@ -36,6 +36,11 @@ public:
     void setAnswer(Answer answer);
     // Queues bytes to go out as soon as the line takes them.
     void send(std::string bytes);
+    // Sends `count` bytes of noise (no ETX) as fast as the line takes them,
+    // made as they go so that the test itself holds none of them.
+    void flood(std::size_t count);
+    // Drops whatever is still to be sent, flood included: the line goes quiet.
+    void quiet();
     // `count` random bytes, none of them ETX, seeded so a run repeats.
     [[nodiscard]] static std::string noise(std::size_t count, unsigned seed);
 
@@ -59,6 +64,7 @@ private:
     Answer m_answer;
     std::string m_outbox;
     std::string m_received;
+    std::size_t m_floodLeft = 0;
     std::vector<sim::Board> m_boards;
     std::atomic<int> m_requests{0};
     std::atomic<bool> m_stop{false};
