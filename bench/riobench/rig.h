@@ -23,6 +23,7 @@ class InProcessSim {
 public:
     explicit InProcessSim(sim::SimConfig config);
     [[nodiscard]] const std::string& path() const { return m_path; }
+    [[nodiscard]] sim::Simulator& simulator() { return m_sim; }
 
 private:
     sim::Simulator m_sim;

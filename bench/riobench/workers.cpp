@@ -170,6 +170,13 @@ QJsonObject overhead(const Params& p) {
 
     const double lineMs = exchangeLineTimeMs(speed) + toMs(config.turnaround);
     std::vector<double> overheads;
+    // Where each sample's time went: request out to the simulator writing
+    // ETX (its line time and its own lateness), ETX written to the panel's
+    // read of it, and that read to the reply in its box.
+    struct Parts {
+        Clock::time_point sent, complete, shown;
+    };
+    std::vector<Parts> parts;
     QEventLoop loop;
     for (const panel::BoardBinding& board : rig.form().boards())
         QObject::connect(board.readReply, &QLineEdit::textChanged, &loop, [&](const QString& text) {
@@ -178,6 +185,7 @@ QJsonObject overhead(const Params& p) {
             if (text.isEmpty() || note.kind != 'R' || int(overheads.size()) >= wanted)
                 return;
             overheads.push_back(toMs(shown - note.sent) - lineMs);
+            parts.push_back({note.sent, note.complete, shown});
             if (int(overheads.size()) == wanted)
                 stopAndQuit(rig, loop);
         });
@@ -188,7 +196,27 @@ QJsonObject overhead(const Params& p) {
     int reads = 0;
     for (const ExchangeNote& note : rig.port().notes())
         reads += note.kind == 'R';
-    return {{"speed", speed}, {"overheadMs", toArray(overheads)}, {"reads", reads}};
+    std::vector<double> simLate, pickUp, display, panelShare;
+    const std::vector<sim::Frame> frames = line.simulator().frames();
+    for (const Parts& part : parts) {
+        const auto etx = std::find_if(frames.begin(), frames.end(), [&](const sim::Frame& f) {
+            return f.direction == sim::Direction::Sent && f.time > part.sent &&
+                   f.bytes.size() > 3 && f.bytes[3] == 'R';
+        });
+        if (etx == frames.end())
+            continue;
+        simLate.push_back(toMs(etx->time - part.sent) - lineMs);
+        pickUp.push_back(toMs(part.complete - etx->time));
+        display.push_back(toMs(part.shown - part.complete));
+        panelShare.push_back(toMs(part.shown - etx->time));
+    }
+    return {{"speed", speed},
+            {"overheadMs", toArray(overheads)},
+            {"reads", reads},
+            {"simLateMs", toArray(simLate)},
+            {"pickUpMs", toArray(pickUp)},
+            {"displayMs", toArray(display)},
+            {"panelShareMs", toArray(panelShare)}};
 }
 
 // --- 3: silent-board wait -------------------------------------------------
@@ -311,8 +339,8 @@ QJsonObject processorTime(const Params& p) {
     const milliseconds span(intParam(p, "ms", 5000));
     Accounting before, after;
     QEventLoop loop;
-    QTimer::singleShot(warmUp, &loop, [&] { before = account(rig.port()); });
-    QTimer::singleShot(warmUp + span, &loop, [&] {
+    QTimer::singleShot(warmUp, Qt::PreciseTimer, &loop, [&] { before = account(rig.port()); });
+    QTimer::singleShot(warmUp + span, Qt::PreciseTimer, &loop, [&] {
         after = account(rig.port());
         stopAndQuit(rig, loop);
     });
@@ -442,7 +470,7 @@ QJsonObject polling(const Params& p) {
     const Clock::time_point began = Clock::now();
     Clock::time_point ended;
     int ticksInRun = 0;
-    QTimer::singleShot(milliseconds(intParam(p, "ms", 30000)), &loop, [&] {
+    QTimer::singleShot(milliseconds(intParam(p, "ms", 30000)), Qt::PreciseTimer, &loop, [&] {
         ended = Clock::now();
         ticksInRun = ticks;
         stopAndQuit(rig, loop);
@@ -476,7 +504,9 @@ QJsonObject polling(const Params& p) {
     result.insert(QStringLiteral("pollsPerSecond"), pollRate);
     result.insert(QStringLiteral("timerTicks"), ticksInRun);
     result.insert(QStringLiteral("dueTicks"), dueTicks);
-    result.insert(QStringLiteral("lostTicks"), std::max(0, dueTicks - int(readTimes.size())));
+    // A tick lost is one the timer fired that started no board poll: it found
+    // the previous tick's exchanges still on the line.
+    result.insert(QStringLiteral("lostTicks"), std::max(0, ticksInRun - int(readTimes.size())));
     result.insert(QStringLiteral("inOrder"), inOrder);
     result.insert(QStringLiteral("deepestNesting"), rig.form().deepestTickNesting());
     result.insert(QStringLiteral("readsByBoard"), QJsonArray{reads[1], reads[2], reads[3]});
