@@ -10,11 +10,16 @@
 #include <QTimer>
 #include <QtGlobal>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -43,6 +48,16 @@ struct PanelOn {
     std::unique_ptr<panel::Form1> form;
     std::vector<int> exits;
 };
+
+// Why no pseudo-terminal can be had here, or nothing when one can.
+inline std::optional<QString> noPseudoTerminal() {
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return QStringLiteral("no pseudo-terminal: %1")
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    ::close(fd);
+    return std::nullopt;
+}
 
 // Processor time this process has used, all threads.
 inline std::chrono::nanoseconds processorTime() {

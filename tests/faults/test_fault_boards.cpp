@@ -57,6 +57,8 @@ private slots:
         QFETCH(int, allowed);
         QFETCH(int, required);
         QFETCH(bool, collides);
+        if (const auto why = noPseudoTerminal())
+            QSKIP(qPrintable(*why));
         rio::sim::SimConfig config;
         config.baud = 115200;
         config.boards[0].ramp = true;
