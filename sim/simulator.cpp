@@ -407,7 +407,15 @@ void Simulator::serve(Line line) {
             deadline = incoming.front().arrival;
         std::optional<Clock::time_point> nextSend;
         if (current) {
-            nextSend = current->due[current->sent];
+            // Bytes due within kBatch of the next one go out together at the
+            // time of the last of them: one wake per batch, and the reply's
+            // final byte (its ETX) leaves on time rather than up to a batch
+            // late.
+            const Outgoing& out = *current;
+            std::size_t last = out.sent;
+            while (last + 1 < out.bytes.size() && out.due[last + 1] <= out.due[out.sent] + kBatch)
+                ++last;
+            nextSend = out.due[last];
         } else {
             for (const auto& out : waiting)
                 nextSend = nextSend ? std::min(*nextSend, out.ready) : out.ready;
@@ -419,9 +427,7 @@ void Simulator::serve(Line line) {
         timespec* timeoutPointer = nullptr;
         if (deadline) {
             now = Clock::now();
-            auto wait = std::max<Clock::duration>(*deadline - now, 0ns);
-            if (wait > 0ns)
-                wait = std::max<Clock::duration>(wait, kBatch);
+            const auto wait = std::max<Clock::duration>(*deadline - now, 0ns);
             const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
             timeout.tv_sec = static_cast<time_t>(seconds.count());
             timeout.tv_nsec = static_cast<long>(
