@@ -75,7 +75,8 @@ double processorSeconds() {
 
 // The panel's port, passed through, telling when each request goes out: the
 // moment an exchange begins, and so the moment the one before it has shown
-// its final status.
+// its final status. An exchange on a port that is not open fails as it
+// drops stale input, before any request; that is told too.
 class WatchedPort : public rio::serial::SerialControl {
 public:
     WatchedPort(std::unique_ptr<rio::serial::SerialControl> port,
@@ -92,7 +93,14 @@ public:
         m_port->output(bytes);
     }
     [[nodiscard]] std::string input() override { return m_port->input(); }
-    void discardInput() override { m_port->discardInput(); }
+    void discardInput() override {
+        try {
+            m_port->discardInput();
+        } catch (const rio::serial::PortError&) {
+            m_onRequest({}); // an exchange that ends at once, as no answer
+            throw;
+        }
+    }
 
 private:
     std::unique_ptr<rio::serial::SerialControl> m_port;
@@ -140,7 +148,8 @@ public:
         for (const auto& [key, n] : m_counts)
             total += n;
         std::printf("exchanges: %ld\n", total);
-        for (const char* why : {"healthy", "own fault", "other board's fault", "unplugged"})
+        for (const char* why :
+             {"healthy", "own fault", "other board's fault", "unplugged", "port closed"})
             for (int s = Ok; s <= Blank; ++s) {
                 const auto it = m_counts.find({why, Shown(s)});
                 if (it != m_counts.end())
@@ -162,7 +171,9 @@ public:
     }
 
     [[nodiscard]] bool falseReports() const {
-        return count("healthy", NoAnswer) + count("healthy", Error) + m_falseOks > 0;
+        return count("healthy", NoAnswer) + count("healthy", Error) +
+                   count("port closed", NoAnswer) + m_falseOks >
+               0;
     }
     unsigned m_seed = 0;
 
@@ -193,7 +204,14 @@ private:
         }
         // What could explain this exchange's outcome, fixed as it begins.
         const auto now = Clock::now();
-        const std::size_t board = request.size() > 2 ? std::size_t(request[2] - '1') : 0;
+        if (request.empty()) {
+            // The port is closed: this exchange ends as no answer before
+            // the next one begins, whichever board it was for.
+            m_counts[{now < m_unpluggedUntil ? "unplugged" : "port closed", NoAnswer}] += 1;
+            m_board.reset();
+            return;
+        }
+        const std::size_t board = std::size_t(request[2] - '1');
         m_board = board < 3 ? std::optional(board) : std::nullopt;
         m_forbidsOk = false;
         if (now < m_unpluggedUntil)
