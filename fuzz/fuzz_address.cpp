@@ -2,6 +2,7 @@
 // always two address bytes, always requests of their fixed length.
 
 #include "frames.h"
+#include "require.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,14 +12,7 @@
 
 using namespace rio::protocol;
 
-namespace {
-
-void require(bool holds) {
-    if (!holds)
-        std::abort();
-}
-
-} // namespace
+using rio::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The input as code points, four bytes each: any value, surrogates and

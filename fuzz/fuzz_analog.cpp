@@ -2,6 +2,7 @@
 // notation, and reading it back gives the same number.
 
 #include "frames.h"
+#include "require.h"
 
 #include <charconv>
 #include <cstddef>
@@ -11,14 +12,7 @@
 
 using namespace rio::protocol;
 
-namespace {
-
-void require(bool holds) {
-    if (!holds)
-        std::abort();
-}
-
-} // namespace
+using rio::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string field(reinterpret_cast<const char*>(data), size);

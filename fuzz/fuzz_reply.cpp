@@ -3,6 +3,7 @@
 // reads past the end of what arrived.
 
 #include "frames.h"
+#include "require.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,14 +13,7 @@
 
 using namespace rio::protocol;
 
-namespace {
-
-void require(bool holds) {
-    if (!holds)
-        std::abort();
-}
-
-} // namespace
+using rio::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A copy of exactly the bytes, so AddressSanitizer sees a read one past

@@ -1,6 +1,7 @@
 // The settings-text parser on any text: either a speed above zero that
 // writes back to the same text, or PortError; nothing else escapes.
 
+#include "require.h"
 #include "serial_control.h"
 #include "settings_text.h"
 
@@ -9,14 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void require(bool holds) {
-    if (!holds)
-        std::abort();
-}
-
-} // namespace
+using rio::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string settings(reinterpret_cast<const char*>(data), size);
