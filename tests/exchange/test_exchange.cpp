@@ -154,8 +154,8 @@ private slots:
         QCOMPARE(rig.display.analog2, "1023");
     }
 
-    void leftoversStartTheNextReply() {
-        // A late reply from before and the expected one arrive together: one
+    void twoRepliesArrivingTogetherAreJudgedAsOne() {
+        // A late reply and the expected one arrive together after the request: one
         // string, too long to be a read reply, so it is an error, and nothing
         // older stays on show as if it were current.
         Rig rig;
