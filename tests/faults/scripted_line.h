@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -70,5 +71,16 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
+
+// A scripted line, or none, with the reason in `whyNot`, where the machine
+// gives no pseudo-terminal.
+[[nodiscard]] inline std::unique_ptr<ScriptedLine> openScriptedLine(std::string& whyNot) {
+    try {
+        return std::make_unique<ScriptedLine>();
+    } catch (const std::exception& e) {
+        whyNot = e.what();
+        return nullptr;
+    }
+}
 
 } // namespace rio::faults

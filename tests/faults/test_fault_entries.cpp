@@ -24,11 +24,8 @@ void paste(QLineEdit* box, const QString& text) {
 }
 
 std::unique_ptr<ScriptedLine> openLine() {
-    try {
-        return std::make_unique<ScriptedLine>();
-    } catch (const std::exception&) {
-        return nullptr;
-    }
+    std::string whyNot;
+    return openScriptedLine(whyNot);
 }
 
 } // namespace

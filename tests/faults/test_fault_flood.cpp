@@ -65,12 +65,10 @@ private slots:
     void flood() {
         QFETCH(int, kind);
         const bool afterEtx = kind == AfterEtx;
-        std::unique_ptr<ScriptedLine> line;
-        try {
-            line = std::make_unique<ScriptedLine>();
-        } catch (const std::exception& e) {
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(e.what())));
-        }
+        std::string whyNot;
+        const std::unique_ptr<ScriptedLine> line = openScriptedLine(whyNot);
+        if (!line)
+            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(whyNot.c_str())));
         PanelOn panel(line->path());
         rio::panel::Form1& form = *panel.form;
         form.show();
@@ -152,12 +150,10 @@ private slots:
     // A device that keeps talking while the panel is stopped with the port
     // open: nobody takes input then, and memory must not fill with it.
     void floodWhileStopped() {
-        std::unique_ptr<ScriptedLine> line;
-        try {
-            line = std::make_unique<ScriptedLine>();
-        } catch (const std::exception& e) {
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(e.what())));
-        }
+        std::string whyNot;
+        const std::unique_ptr<ScriptedLine> line = openScriptedLine(whyNot);
+        if (!line)
+            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(whyNot.c_str())));
         PanelOn panel(line->path());
         rio::panel::Form1& form = *panel.form;
         QTest::mouseClick(form.Command2, Qt::LeftButton);

@@ -92,12 +92,10 @@ private slots:
         QFETCH(std::string, reply);
         QFETCH(QString, status);
         QFETCH(QString, analogA);
-        std::unique_ptr<ScriptedLine> line;
-        try {
-            line = std::make_unique<ScriptedLine>();
-        } catch (const std::exception& e) {
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(e.what())));
-        }
+        std::string whyNot;
+        const std::unique_ptr<ScriptedLine> line = openScriptedLine(whyNot);
+        if (!line)
+            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(whyNot.c_str())));
         line->setAnswer([&reply](const rio::sim::Request& request) -> std::optional<std::string> {
             if (request.address == "01" && request.command == 'R')
                 return reply;
@@ -147,12 +145,10 @@ private slots:
         QFETCH(std::string, reply);
         QFETCH(QString, status);
         QFETCH(QString, shown);
-        std::unique_ptr<ScriptedLine> line;
-        try {
-            line = std::make_unique<ScriptedLine>();
-        } catch (const std::exception& e) {
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(e.what())));
-        }
+        std::string whyNot;
+        const std::unique_ptr<ScriptedLine> line = openScriptedLine(whyNot);
+        if (!line)
+            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(whyNot.c_str())));
         line->setAnswer([&reply](const rio::sim::Request& request) -> std::optional<std::string> {
             if (request.address == "01" && request.command == 'W')
                 return reply;
