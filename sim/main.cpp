@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
         std::fputs(rio::sim::usageText().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("riosim %s\n", RIOSIM_VERSION);
+        return 0;
+    }
 
     // Blocked before the serving thread exists so that only sigtimedwait below
     // sees them and the simulator can be stopped properly.

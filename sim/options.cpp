@@ -81,6 +81,7 @@ Serves until SIGINT or SIGTERM.
   --log                print each request (<-) and reply (->) with the time in
                        ms since start, the address and the frame
   --help               this text
+  --version            the version of riosim
 )";
 }
 
@@ -111,6 +112,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
 
         if (flag == "--help" && noValue()) {
             options.help = true;
+        } else if (flag == "--version" && noValue()) {
+            options.version = true;
         } else if (flag == "--log" && noValue()) {
             options.log = true;
         } else if (flag == "--ramp" && noValue()) {

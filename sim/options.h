@@ -16,6 +16,7 @@ struct Options {
     int deviceBaud = 9600;
     bool log = false;
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedOptions {
