@@ -1,20 +1,10 @@
 #include "options.h"
 
-#include <charconv>
 #include <map>
 
 namespace rio::sim {
 
 namespace {
-
-std::optional<int> wholeNumber(std::string_view text) {
-    int value = 0;
-    const auto* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end || value < 0)
-        return std::nullopt;
-    return value;
-}
 
 // "02=silent" into "02" and "silent".
 std::optional<std::pair<std::string, std::string>> perBoard(const std::string& text) {
@@ -125,12 +115,12 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
             options.device = *v;
         } else if (flag == "--baud") {
             const auto v = value();
-            baud = v ? wholeNumber(*v) : std::nullopt;
+            baud = v ? wholeNumber<int>(*v) : std::nullopt;
             if (!baud || *baud == 0)
                 return failure("--baud needs a speed in bits per second");
         } else if (flag == "--turnaround") {
             const auto v = value();
-            const auto ms = v ? wholeNumber(*v) : std::nullopt;
+            const auto ms = v ? wholeNumber<int>(*v) : std::nullopt;
             if (!ms)
                 return failure("--turnaround needs milliseconds");
             options.config.turnaround = std::chrono::milliseconds(*ms);
@@ -190,8 +180,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         if (!b)
             return failure("--analog for " + address + ", which is not among --boards");
         const auto parts = splitOn(text, ',');
-        const auto a = parts.size() == 2 ? wholeNumber(parts[0]) : std::nullopt;
-        const auto bValue = parts.size() == 2 ? wholeNumber(parts[1]) : std::nullopt;
+        const auto a = parts.size() == 2 ? wholeNumber<int>(parts[0]) : std::nullopt;
+        const auto bValue = parts.size() == 2 ? wholeNumber<int>(parts[1]) : std::nullopt;
         if (!a || !bValue || *a > 9999 || *bValue > 9999)
             return failure("--analog takes two readings 0..9999 as A,B, not '" + text + "'");
         b->analogA = *a;

@@ -1,6 +1,6 @@
 #include "simulator.h"
 
-#include "frame_text.h"
+#include "log_line.h"
 #include "request_parser.h"
 
 #include <algorithm>

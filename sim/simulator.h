@@ -27,7 +27,7 @@
 // std::logic_error while already serving; the board setters throw
 // std::invalid_argument for an address no board has.
 
-#include "board.h"
+#include "sim_board.h"
 
 #include <atomic>
 #include <chrono>

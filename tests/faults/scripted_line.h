@@ -6,7 +6,6 @@
 // only as its behaviours allow; the fault tests also need exact hostile bytes
 // and more data than any board would send.
 
-// simulator.h brings the simulator's own board.h, not the exchange's.
 #include "simulator.h"
 
 #include <atomic>

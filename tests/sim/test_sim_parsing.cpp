@@ -1,7 +1,7 @@
 // The simulator's text handling, in-process: requests cut out of a byte
 // stream, behaviour names, the command line and the log's frame text. Frames
 // are written out by hand.
-#include "frame_text.h"
+#include "log_line.h"
 #include "options.h"
 #include "request_parser.h"
 
@@ -155,10 +155,11 @@ private slots:
     void logLineLayout() {
         QCOMPARE(logLine(12'345'678ns, "<-", "01", enq + "01R" + eot),
                  "    12.346 <- 01 <ENQ>01R<EOT>"s);
-        QCOMPARE(describeBytes("\x15\x06"
-                               "0~\0\x7f\xff"s +
-                               etx),
-                 "<NAK><ACK>0~<00><7f><ff><ETX>"s);
+        QCOMPARE(logLine(0ns, "->", "02",
+                         "\x15\x06"
+                         "0~\0\x7f\xff"s +
+                             etx),
+                 "     0.000 -> 02 <NAK><ACK>0~<00><7F><FF><ETX>"s);
     }
 };
 

@@ -1,8 +1,7 @@
-#include "board.h"
+#include "sim_board.h"
 
 #include "frames.h"
 
-#include <charconv>
 #include <cstdio>
 #include <stdexcept>
 
@@ -18,15 +17,6 @@ constexpr std::size_t kStateCount = 8;
 constexpr int kAnalogMax = 9999;
 constexpr std::size_t kGarbageMin = 5;
 constexpr std::size_t kGarbageMax = 30;
-
-std::optional<long> number(std::string_view text) {
-    long value = 0;
-    const auto* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end || value < 0)
-        return std::nullopt;
-    return value;
-}
 
 std::string fourDigits(int value) {
     char text[8];
@@ -61,7 +51,7 @@ std::optional<Behaviour> parseBehaviour(std::string_view text) {
     if (name == "late" && !hasArgs)
         return Behaviour{BehaviourKind::Late, kDefaultLateWait, 0};
     if (name == "delay" || name == "late") {
-        const auto ms = number(rest);
+        const auto ms = wholeNumber<long>(rest);
         if (!ms)
             return std::nullopt;
         const auto kind = name == "delay" ? BehaviourKind::Delay : BehaviourKind::Late;
@@ -71,8 +61,8 @@ std::optional<Behaviour> parseBehaviour(std::string_view text) {
         const auto second = rest.find(':');
         if (second == std::string_view::npos)
             return std::nullopt;
-        const auto size = number(rest.substr(0, second));
-        const auto ms = number(rest.substr(second + 1));
+        const auto size = wholeNumber<long>(rest.substr(0, second));
+        const auto ms = wholeNumber<long>(rest.substr(second + 1));
         if (!size || *size == 0 || !ms)
             return std::nullopt;
         return Behaviour{BehaviourKind::Split, std::chrono::milliseconds(*ms),

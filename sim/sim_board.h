@@ -5,7 +5,9 @@
 
 #include "request_parser.h"
 
+#include <charconv>
 #include <chrono>
+#include <concepts>
 #include <cstddef>
 #include <optional>
 #include <random>
@@ -14,6 +16,18 @@
 #include <vector>
 
 namespace rio::sim {
+
+// The simulator's one reader of numbers, for behaviours and the command line:
+// decimal digits only, within T. No sign, blank or unit: "250" but not "-1",
+// " 7" or "5ms".
+template <std::integral T> [[nodiscard]] std::optional<T> wholeNumber(std::string_view text) {
+    T value = 0;
+    const auto* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end || value < 0)
+        return std::nullopt;
+    return value;
+}
 
 enum class BehaviourKind {
     Normal,

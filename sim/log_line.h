@@ -1,16 +1,13 @@
 #pragma once
-// How --log writes frames: readable text with the control bytes named, so a
-// line of the log can be compared with a frame written by hand.
+// How --log writes a frame: one line with the time, the direction and the
+// frame in the readable form every program shares, so a line of the log can
+// be compared with a frame written by hand.
 
 #include <chrono>
 #include <string>
 #include <string_view>
 
 namespace rio::sim {
-
-// ENQ, EOT, ACK, ETX and NAK by name in angle brackets, other bytes outside
-// printable ASCII as two lower-case hex digits: "<ENQ>01R<EOT>", "<00>".
-[[nodiscard]] std::string describeBytes(std::string_view bytes);
 
 // "   123.456 <- 01 <ENQ>01R<EOT>": milliseconds since the simulator began,
 // the direction ("<-" received, "->" sent), the address and the frame.
