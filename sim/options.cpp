@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <map>
 
 namespace rio::sim {
@@ -28,6 +29,47 @@ std::vector<std::string> splitOn(const std::string& text, char separator) {
 
 bool isStates(const std::string& text) {
     return text.size() == 8 && text.find_first_not_of("01") == std::string::npos;
+}
+
+// An input or output number as captioned on the panel, 1..8.
+std::optional<int> bitNumber(std::string_view text) {
+    const auto k = wholeNumber<int>(text);
+    if (!k || *k < kFirstBit || *k > kLastBit)
+        return std::nullopt;
+    return k;
+}
+
+// "3:1,5:0": input 3 always on, input 5 always off.
+std::optional<std::vector<StuckInput>> stuckList(const std::string& text) {
+    std::vector<StuckInput> stuck;
+    for (const auto& item : splitOn(text, ',')) {
+        const auto colon = item.find(':');
+        if (colon == std::string::npos)
+            return std::nullopt;
+        const auto input = bitNumber(std::string_view(item).substr(0, colon));
+        const auto state = item.substr(colon + 1);
+        if (!input || (state != "0" && state != "1"))
+            return std::nullopt;
+        stuck.push_back(StuckInput{*input, state.front()});
+    }
+    return stuck;
+}
+
+// "1>2,2>1": output 1 drives input 2 and output 2 input 1.
+std::optional<std::vector<Wire>> wireList(const std::string& text) {
+    std::vector<Wire> wires;
+    for (const auto& item : splitOn(text, ',')) {
+        const auto arrow = item.find('>');
+        if (arrow == std::string::npos)
+            return std::nullopt;
+        const auto output = bitNumber(std::string_view(item).substr(0, arrow));
+        const auto input = bitNumber(std::string_view(item).substr(arrow + 1));
+        const auto sameOutput = [&](const Wire& w) { return w.output == output; };
+        if (!output || !input || std::any_of(wires.begin(), wires.end(), sameOutput))
+            return std::nullopt;
+        wires.push_back(Wire{*output, *input});
+    }
+    return wires;
 }
 
 ParsedOptions failure(std::string why) {
@@ -63,9 +105,22 @@ Serves until SIGINT or SIGTERM.
                                       ending in ETX
                          late[:MS]    the reply after MS (default 600), after
                                       the panel has given up
+                         intermittent:N
+                                      every Nth request to the board left
+                                      unanswered, the others normal, e.g.
+                                      --behaviour 02=intermittent:10
   --inputs ADDR=BITS   fixed inputs, eight 0/1 in reply order (index 7 first);
                        ADDR=loop (default) returns the last written outputs
-  --analog ADDR=A,B    analog readings, 0..9999 (default 512,1023)
+  --stuck ADDR=K:S     input K (1..8 as on the panel; input 1 is the reply's
+                       last input character) always S (0 or 1), whatever
+                       drives it; several as a list, e.g. --stuck 02=1:0,8:1
+  --cross ADDR=MAP     a loop-back board wired wrongly: O>I means output O
+                       shows on input I, e.g. --cross '02=1>2,2>1' swaps 1
+                       and 2; outputs not named keep their own input, an
+                       input no output drives reads 0; not with fixed inputs
+  --analog ADDR=A,B    analog readings, 0..9999 (default 512,1023); a reading
+                       out of a test's limits is a fixed value, e.g.
+                       --analog 02=9999,1023
   --ramp               readings move on each read: A up, B down, by 8,
                        wrapping within 0..1023
   --log                print each request (<-) and reply (->) with the time in
@@ -81,7 +136,11 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     std::vector<std::string> addresses = {"01", "02", "03"};
     // Per-board settings wait until every address is known, so the order of
     // flags does not matter.
-    std::vector<std::pair<std::string, std::string>> behaviours, inputs, analogs;
+    std::vector<std::pair<std::string, std::string>> behaviours, inputs, analogs, stucks, crosses;
+    const std::map<std::string, decltype(behaviours)*> perBoardFlags = {
+        {"--behaviour", &behaviours}, {"--inputs", &inputs}, {"--analog", &analogs},
+        {"--stuck", &stucks},         {"--cross", &crosses},
+    };
     bool ramp = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -129,13 +188,12 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
             if (!v)
                 return failure("--boards needs a list of addresses");
             addresses = splitOn(*v, ',');
-        } else if (flag == "--behaviour" || flag == "--inputs" || flag == "--analog") {
+        } else if (perBoardFlags.contains(flag)) {
             const auto v = value();
             const auto setting = v ? perBoard(*v) : std::nullopt;
             if (!setting)
                 return failure(flag + " needs ADDR=VALUE");
-            auto& list = flag == "--behaviour" ? behaviours : flag == "--inputs" ? inputs : analogs;
-            list.push_back(*setting);
+            perBoardFlags.at(flag)->push_back(*setting);
         } else {
             return failure("unknown option " + args[i]);
         }
@@ -186,6 +244,27 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
             return failure("--analog takes two readings 0..9999 as A,B, not '" + text + "'");
         b->analogA = *a;
         b->analogB = *bValue;
+    }
+    for (const auto& [address, text] : stucks) {
+        auto* b = boardFor(address);
+        if (!b)
+            return failure("--stuck for " + address + ", which is not among --boards");
+        const auto stuck = stuckList(text);
+        if (!stuck)
+            return failure("--stuck takes K:S, input 1..8 and state 0 or 1, not '" + text + "'");
+        b->stuckInputs = *stuck;
+    }
+    for (const auto& [address, text] : crosses) {
+        auto* b = boardFor(address);
+        if (!b)
+            return failure("--cross for " + address + ", which is not among --boards");
+        if (b->fixedInputs)
+            return failure("--cross for " + address + ", whose inputs are fixed, not loop-back");
+        const auto wires = wireList(text);
+        if (!wires)
+            return failure("--cross takes O>I, output and input 1..8, each output once, not '" +
+                           text + "'");
+        b->crossedInputs = *wires;
     }
 
     options.config.boards.clear();

@@ -2,6 +2,7 @@
 
 #include "frames.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -17,6 +18,16 @@ constexpr std::size_t kStateCount = 8;
 constexpr int kAnalogMax = 9999;
 constexpr std::size_t kGarbageMin = 5;
 constexpr std::size_t kGarbageMax = 30;
+
+// Where input or output k sits in a frame's eight states.
+std::size_t lineIndex(int k) {
+    return static_cast<std::size_t>(kLastBit - k);
+}
+
+void checkBit(int k, const char* what) {
+    if (k < kFirstBit || k > kLastBit)
+        throw std::invalid_argument(std::string(what) + " is numbered 1..8");
+}
 
 std::string fourDigits(int value) {
     char text[8];
@@ -68,6 +79,12 @@ std::optional<Behaviour> parseBehaviour(std::string_view text) {
         return Behaviour{BehaviourKind::Split, std::chrono::milliseconds(*ms),
                          static_cast<std::size_t>(*size)};
     }
+    if (name == "intermittent") {
+        const auto every = wholeNumber<std::size_t>(rest);
+        if (!every || *every == 0)
+            return std::nullopt;
+        return Behaviour{BehaviourKind::Intermittent, {}, 0, *every};
+    }
     return std::nullopt;
 }
 
@@ -86,18 +103,43 @@ Board::Board(BoardConfig config)
     setBehaviour(m_config.behaviour);
     setInputs(m_config.fixedInputs);
     setAnalog(m_config.analogA, m_config.analogB);
+    setCrossedInputs(m_config.crossedInputs);
+    setStuckInputs(m_config.stuckInputs);
 }
 
 void Board::setBehaviour(const Behaviour& behaviour) {
     if (behaviour.kind == BehaviourKind::Split && behaviour.chunkSize == 0)
         throw std::invalid_argument("a split reply needs chunks of at least one byte");
+    if (behaviour.kind == BehaviourKind::Intermittent && behaviour.every == 0)
+        throw std::invalid_argument("an intermittent board drops every Nth request, N at least 1");
     m_config.behaviour = behaviour;
+    m_requests = 0;
 }
 
 void Board::setInputs(std::optional<std::string> lineOrder) {
     if (lineOrder && lineOrder->size() != kStateCount)
         throw std::invalid_argument("inputs are exactly eight states");
     m_config.fixedInputs = std::move(lineOrder);
+}
+
+void Board::setCrossedInputs(std::vector<Wire> wires) {
+    for (auto wire = wires.begin(); wire != wires.end(); ++wire) {
+        checkBit(wire->output, "an output");
+        checkBit(wire->input, "an input");
+        const auto same = [&](const Wire& other) { return other.output == wire->output; };
+        if (std::any_of(wires.begin(), wire, same))
+            throw std::invalid_argument("an output drives one input");
+    }
+    m_config.crossedInputs = std::move(wires);
+}
+
+void Board::setStuckInputs(std::vector<StuckInput> stuck) {
+    for (const auto& s : stuck) {
+        checkBit(s.input, "an input");
+        if (s.state != '0' && s.state != '1')
+            throw std::invalid_argument("a stuck input is '0' or '1'");
+    }
+    m_config.stuckInputs = std::move(stuck);
 }
 
 void Board::setAnalog(int a, int b) {
@@ -107,13 +149,38 @@ void Board::setAnalog(int a, int b) {
     m_config.analogB = b;
 }
 
+std::string Board::inputs() const {
+    // Straight loop-back wiring is a plain copy: both frames carry 8 first.
+    std::string states = m_config.fixedInputs.value_or(m_outputs);
+    if (!m_config.fixedInputs && !m_config.crossedInputs.empty()) {
+        std::vector<std::vector<char>> drivers(kStateCount);
+        for (int output = kFirstBit; output <= kLastBit; ++output) {
+            int input = output;
+            for (const auto& wire : m_config.crossedInputs) {
+                if (wire.output == output)
+                    input = wire.input;
+            }
+            drivers[lineIndex(input)].push_back(m_outputs[lineIndex(output)]);
+        }
+        for (std::size_t i = 0; i < kStateCount; ++i) {
+            const auto& d = drivers[i];
+            if (d.size() == 1)
+                states[i] = d.front();
+            else
+                states[i] = std::find(d.begin(), d.end(), '1') != d.end() ? '1' : '0';
+        }
+    }
+    for (const auto& stuck : m_config.stuckInputs)
+        states[lineIndex(stuck.input)] = stuck.state;
+    return states;
+}
+
 std::string Board::readReply() {
     std::string frame;
     frame += ACK;
     frame += m_config.address;
     frame += 'R';
-    // Loop-back wiring: both frames carry index 7 first, so it is a straight copy.
-    frame += m_config.fixedInputs.value_or(m_outputs);
+    frame += inputs();
     frame += fourDigits(m_config.analogA);
     frame += fourDigits(m_config.analogB);
     frame += ETX;
@@ -172,6 +239,10 @@ std::optional<Reply> Board::answer(const Request& request) {
     switch (behaviour.kind) {
     case BehaviourKind::Silent:
         return std::nullopt;
+    case BehaviourKind::Intermittent:
+        if (++m_requests % behaviour.every == 0)
+            return std::nullopt;
+        break;
     case BehaviourKind::Delay:
     case BehaviourKind::Late:
         reply.delay = behaviour.wait;

@@ -249,6 +249,16 @@ void Simulator::setAnalog(std::string_view address, int a, int b) {
     board(address).setAnalog(a, b);
 }
 
+void Simulator::setCrossedInputs(std::string_view address, std::vector<Wire> wires) {
+    std::lock_guard lock(m_mutex);
+    board(address).setCrossedInputs(std::move(wires));
+}
+
+void Simulator::setStuckInputs(std::string_view address, std::vector<StuckInput> stuck) {
+    std::lock_guard lock(m_mutex);
+    board(address).setStuckInputs(std::move(stuck));
+}
+
 std::string Simulator::outputs(std::string_view address) const {
     std::lock_guard lock(m_mutex);
     return board(address).outputs();

@@ -4,6 +4,8 @@
 //
 //   rio::sim::SimConfig config;                 // boards 01, 02, 03 by default
 //   config.boards[1].behaviour = *rio::sim::parseBehaviour("silent");
+//   config.boards[1].stuckInputs = {{3, '1'}};  // input 3 always on
+//   config.boards[2].crossedInputs = {{1, 2}, {2, 1}}; // outputs 1 and 2 swapped
 //   config.baud = 9600;                         // emulate line time (0: none)
 //   rio::sim::Simulator sim(config);
 //   std::string path = sim.start();             // a new pseudo-terminal: "/dev/pts/7"
@@ -14,7 +16,8 @@
 //   path = sim.start();                         // plugged in again on a new path
 //
 // Boards answer only their own address. Inputs are fixed or loop back the last
-// written outputs; analog readings are fixed or ramp. A request is taken as
+// written outputs, through straight or crossed wires, and any of them may be
+// stuck at 0 or 1; analog readings are fixed or ramp. A request is taken as
 // arrived once its bytes have been on the line for their line time (10 bits a
 // byte at `baud`), then after `turnaround` the reply bytes leave one line-time
 // slot each. Nothing is emulated at baud 0 or on a real device, whose UART
@@ -25,7 +28,8 @@
 // All member functions may be called from any thread. start() and
 // startOnDevice() throw std::system_error when the line cannot be opened, and
 // std::logic_error while already serving; the board setters throw
-// std::invalid_argument for an address no board has.
+// std::invalid_argument for an address no board has or a setting no board can
+// take.
 
 #include "sim_board.h"
 
@@ -105,6 +109,9 @@ public:
     // Eight states in line order, or none for loop-back.
     void setInputs(std::string_view address, std::optional<std::string> lineOrder);
     void setAnalog(std::string_view address, int a, int b);
+    // Faults of a loop-back fixture and of an input stage (see BoardConfig).
+    void setCrossedInputs(std::string_view address, std::vector<Wire> wires);
+    void setStuckInputs(std::string_view address, std::vector<StuckInput> stuck);
 
     // The output states of the board's last write request, line order.
     [[nodiscard]] std::string outputs(std::string_view address) const;

@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -13,7 +14,10 @@ using namespace rio::sim;
 using namespace simtest;
 using namespace std::string_literals;
 
+using Fault = std::function<void(BoardConfig&)>;
+
 Q_DECLARE_METATYPE(std::string)
+Q_DECLARE_METATYPE(Fault)
 
 // Starts serving or skips the test when the machine has no pseudo-terminals.
 #define START_OR_SKIP(sim, path)                                                                   \
@@ -79,6 +83,56 @@ private slots:
         QVERIFY(port.send(request));
         QCOMPARE(port.receive(reply.size()), reply);
         QVERIFY(nextIsBoard01(port)); // and nothing more than the reply
+    }
+
+    // Faults a go/no-go test must catch, set on board 02. Inputs are numbered
+    // as on the panel: input 8 is the reply's first input character, input 1
+    // its last.
+    void boardFaults_data() {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<std::string>("requests");
+        QTest::addColumn<std::string>("replies");
+        QTest::newRow("input 1 stuck at 1 before any write") << Fault([](BoardConfig& b) {
+            b.stuckInputs = {{1, '1'}};
+        }) << read02 << ack + "02R" + "00000001" + "0512" + "1023" + etx;
+        QTest::newRow("input 8 stuck at 0 hides output 8, not its echo")
+            << Fault([](BoardConfig& b) {
+                   b.stuckInputs = {{8, '0'}};
+               })
+            << enq + "02W11111111" + eot + read02
+            << ack + "02W11111111" + etx + ack + "02R" + "01111111" + "0512" + "1023" + etx;
+        QTest::newRow("crossed 1>2,2>1: output 1 shows on input 2")
+            << Fault([](BoardConfig& b) {
+                   b.crossedInputs = {{1, 2}, {2, 1}};
+               })
+            << enq + "02W00000001" + eot + read02
+            << ack + "02W00000001" + etx + ack + "02R" + "00000010" + "0512" + "1023" + etx;
+        QTest::newRow("output 3 moved to input 5 leaves input 3 at 0")
+            << Fault([](BoardConfig& b) {
+                   b.crossedInputs = {{3, 5}};
+               })
+            << enq + "02W00000100" + eot + read02
+            << ack + "02W00000100" + etx + ack + "02R" + "00010000" + "0512" + "1023" + etx;
+        QTest::newRow("analog 1 out of range as a fixed value")
+            << Fault([](BoardConfig& b) { b.analogA = 9999; }) << read02
+            << ack + "02R" + "00000000" + "9999" + "1023" + etx;
+        // Board 01's read in between does not count towards board 02's second.
+        QTest::newRow("intermittent:2 leaves the board's second request unanswered")
+            << Fault([](BoardConfig& b) { b.behaviour = *parseBehaviour("intermittent:2"); })
+            << read02 + read01 + read02 << reply02 + reply01;
+    }
+    void boardFaults() {
+        QFETCH(Fault, fault);
+        QFETCH(std::string, requests);
+        QFETCH(std::string, replies);
+        SimConfig config;
+        fault(config.boards[1]);
+        Simulator sim(config);
+        START_OR_SKIP(sim, path);
+        LinePort port(path);
+        QVERIFY(port.send(requests));
+        QCOMPARE(port.receive(replies.size()), replies);
+        QVERIFY(nextIsBoard01(port)); // and nothing more than the replies
     }
 
     void inputs_data() {
@@ -260,6 +314,12 @@ private slots:
         sim.setAnalog("02", 7, 4000);
         QVERIFY(port.send(read02));
         QCOMPARE(port.receive(21), ack + "02R1100001100074000" + etx);
+        // Back to loop-back with output 1 wired to input 8 and input 2 stuck on.
+        sim.setInputs("02", std::nullopt);
+        sim.setCrossedInputs("02", {{1, 8}});
+        sim.setStuckInputs("02", {{2, '1'}});
+        QVERIFY(port.send(enq + "02W00000001" + eot + read02));
+        QCOMPARE(port.receive(34), ack + "02W00000001" + etx + ack + "02R1000001000074000" + etx);
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, sim.setBehaviour("04", {}));
         // Chunks of no bytes would never finish the reply.
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument,

@@ -102,6 +102,7 @@ private slots:
         QTest::newRow("delay with unit") << "delay:5ms" << false << 0 << 0;
         QTest::newRow("split of zero bytes") << "split:0:10" << false << 0 << 0;
         QTest::newRow("argument to silent") << "silent:5" << false << 0 << 0;
+        QTest::newRow("intermittent every 0th") << "intermittent:0" << false << 0 << 0;
     }
     void behaviourNames() {
         QFETCH(QString, text);
@@ -124,6 +125,11 @@ private slots:
             << Strings{"--boards", "01", "--behaviour", "02=silent"};
         QTest::newRow("seven inputs") << Strings{"--inputs", "01=1000000"};
         QTest::newRow("analog of five digits") << Strings{"--analog", "01=10000,5"};
+        QTest::newRow("stuck input 0") << Strings{"--stuck", "01=0:1"};
+        QTest::newRow("stuck at 2") << Strings{"--stuck", "01=1:2"};
+        QTest::newRow("cross with an output twice") << Strings{"--cross", "01=1>2,1>3"};
+        QTest::newRow("cross on fixed inputs")
+            << Strings{"--inputs", "01=10000001", "--cross", "01=1>2"};
     }
     void commandLineRejected() {
         QFETCH(Strings, args);
@@ -134,7 +140,8 @@ private slots:
     void commandLineSettings() {
         const auto options =
             parse({"--behaviour=03=delay:40", "--inputs", "07=10000001", "--analog", "03=1,9999",
-                   "--boards", "07,03", "--ramp", "--baud", "1200", "--turnaround", "15"});
+                   "--boards", "07,03", "--ramp", "--baud", "1200", "--turnaround", "15", "--stuck",
+                   "07=1:0,8:1", "--cross=03=1>2,2>1", "--behaviour", "07=intermittent:5"});
         QVERIFY(options);
         const auto& boards = options->config.boards;
         QCOMPARE(boards.size(), std::size_t{2});
@@ -146,6 +153,18 @@ private slots:
         QVERIFY(boards[0].ramp && boards[1].ramp);
         QCOMPARE(options->config.baud, 1200);
         QCOMPARE(options->config.turnaround, 15ms);
+        QCOMPARE(boards[0].stuckInputs.size(), std::size_t{2});
+        QCOMPARE(boards[0].stuckInputs[0].input, 1);
+        QCOMPARE(boards[0].stuckInputs[0].state, '0');
+        QCOMPARE(boards[0].stuckInputs[1].input, 8);
+        QCOMPARE(boards[0].stuckInputs[1].state, '1');
+        QCOMPARE(boards[1].crossedInputs.size(), std::size_t{2});
+        QCOMPARE(boards[1].crossedInputs[0].output, 1);
+        QCOMPARE(boards[1].crossedInputs[0].input, 2);
+        QCOMPARE(boards[1].crossedInputs[1].output, 2);
+        QCOMPARE(boards[1].crossedInputs[1].input, 1);
+        QCOMPARE(boards[0].behaviour.kind, BehaviourKind::Intermittent);
+        QCOMPARE(boards[0].behaviour.every, std::size_t{5});
         // On a device the UART takes the line time, so --baud is only its speed.
         const auto device = parse({"--device", "/dev/ttyS0", "--baud", "19200"});
         QCOMPARE(device->deviceBaud, 19200);
