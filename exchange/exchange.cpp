@@ -1,5 +1,8 @@
 #include "exchange.h"
 
+#include "frame_text.h"
+
+#include <QLoggingCategory>
 #include <QString>
 
 #include <algorithm>
@@ -9,6 +12,9 @@ namespace rio::exchange {
 namespace {
 
 using namespace std::chrono;
+
+// Failures with their reasons are warnings; every frame is debug detail.
+Q_LOGGING_CATEGORY(lcExchange, "rio.exchange", QtInfoMsg)
 
 constexpr int kExchangeBytes = 26; // request plus reply, either kind
 constexpr int kBitsPerByte = 10;   // start bit, 8 data bits, stop bit
@@ -58,6 +64,91 @@ void dropStaleInput(const Line& line) {
     line.port->discardInput();
 }
 
+const char* kindWord(ExchangeKind kind) {
+    return kind == ExchangeKind::Read ? "read" : "write";
+}
+
+FrameOutcome outcomeOf(protocol::Verdict verdict) {
+    switch (verdict) {
+    case protocol::Verdict::Accepted:
+        return FrameOutcome::Ok;
+    case protocol::Verdict::NoEtx:
+        return FrameOutcome::RejectedEtx;
+    case protocol::Verdict::NoAck:
+        return FrameOutcome::RejectedAck;
+    case protocol::Verdict::WrongCommand:
+        return FrameOutcome::RejectedCommand;
+    case protocol::Verdict::WrongLength:
+        return FrameOutcome::RejectedLength;
+    }
+    return FrameOutcome::RejectedEtx;
+}
+
+// Tells the line's observer about one frame, and the log about a failure.
+// The time is taken here: a TX frame is reported right after the port took
+// it, an RX frame right after its wait ended.
+class Reporter {
+public:
+    Reporter(const Line& line, const Board& board, ExchangeKind kind)
+        : m_line(line), m_board(board), m_kind(kind) {}
+
+    void sent(std::string_view request) {
+        m_sentAt = Clock::now();
+        qCDebug(lcExchange).noquote() << "board" << m_board.number << kindWord(m_kind) << "TX"
+                                      << protocol::readableFrame(request).c_str();
+        tell(Direction::Tx, request, FrameOutcome::None, std::nullopt, {});
+    }
+
+    void waitEnded() { m_endedAt = Clock::now(); }
+
+    void received(std::string_view reply, FrameOutcome outcome) {
+        std::optional<microseconds> response;
+        if (m_sentAt && outcome != FrameOutcome::NoAnswer)
+            response = duration_cast<microseconds>(m_endedAt - *m_sentAt);
+        if (outcome == FrameOutcome::Ok)
+            qCDebug(lcExchange).noquote() << "board" << m_board.number << kindWord(m_kind) << "RX"
+                                          << protocol::readableFrame(reply).c_str();
+        else
+            qCWarning(lcExchange).noquote()
+                << "board" << m_board.number << "(" << m_board.state->address.c_str() << ")"
+                << kindWord(m_kind) << outcomeWord(outcome) << "after"
+                << duration_cast<milliseconds>(m_endedAt - m_sentAt.value_or(m_endedAt)).count()
+                << "ms:"
+                << (reply.empty() ? "nothing received" : protocol::readableFrame(reply).c_str());
+        tell(Direction::Rx, reply, outcome, response, {});
+    }
+
+    void portFailed(const serial::PortError& error) {
+        qCWarning(lcExchange).noquote() << "board" << m_board.number << kindWord(m_kind)
+                                        << "exchange failed on the port:" << error.what();
+        tell(Direction::Rx, {}, FrameOutcome::PortError, std::nullopt, error.what());
+    }
+
+private:
+    void tell(Direction direction, std::string_view bytes, FrameOutcome outcome,
+              std::optional<microseconds> response, std::string reason) {
+        if (!m_line.observer)
+            return;
+        FrameEvent event;
+        event.board = m_board.number;
+        event.address = m_board.state->address;
+        event.kind = m_kind;
+        event.direction = direction;
+        event.bytes = bytes;
+        event.time = system_clock::now();
+        event.outcome = outcome;
+        event.response = response;
+        event.reason = std::move(reason);
+        m_line.observer->frame(event);
+    }
+
+    const Line& m_line;
+    const Board& m_board;
+    ExchangeKind m_kind;
+    std::optional<Clock::time_point> m_sentAt;
+    Clock::time_point m_endedAt;
+};
+
 } // namespace
 
 microseconds exchangeLineTime(std::int32_t speed) {
@@ -95,24 +186,44 @@ Outcome collectReply(const Line& line, std::string& reply) {
     }
 }
 
+// A read reply's outcome: the first acceptance test it fails, or, when it
+// passes them all, whether both analog fields are numbers.
+FrameOutcome readOutcome(std::string_view reply) {
+    const protocol::Verdict verdict = protocol::judgeReadReply(reply);
+    if (verdict != protocol::Verdict::Accepted)
+        return outcomeOf(verdict);
+    const protocol::ReadReply decoded = protocol::decodeReadReply(reply);
+    if (!protocol::analogDisplayText(decoded.analogA) ||
+        !protocol::analogDisplayText(decoded.analogB))
+        return FrameOutcome::RejectedAnalog;
+    return FrameOutcome::Ok;
+}
+
 void readBoard(const Line& line, const Board& board) {
+    BoardState& state = *board.state;
+    Reporter report(line, board, ExchangeKind::Read);
     try {
         if (*line.readBusy == 1 || *line.writeBusy == 1)
             return;
         *line.readBusy = 1;
 
-        const std::string request = protocol::buildReadRequest(*board.boardAddr);
+        const std::string request = protocol::buildReadRequest(state.address);
         line.pump->pumpOnce();
         dropStaleInput(line);
         line.port->output(request);
+        report.sent(request);
         board.display->showReadRequest(request);
         line.pump->pumpOnce();
 
         std::string reply;
-        if (collectReply(line, reply) == Outcome::TimedOut) {
+        const Outcome waited = collectReply(line, reply);
+        report.waitEnded();
+        if (waited == Outcome::TimedOut) {
+            report.received(reply, FrameOutcome::NoAnswer);
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
+        report.received(reply, readOutcome(reply));
         *line.readBusy = 0;
         board.display->setStatus(readOkText(board.number));
 
@@ -125,60 +236,70 @@ void readBoard(const Line& line, const Board& board) {
         }
         board.display->showReadReply(reply);
         const protocol::ReadReply decoded = protocol::decodeReadReply(reply);
-        *board.inBits = decoded.inBits;
+        state.inBits = decoded.inBits;
         for (int k = 0; k < 8; ++k)
             board.display->setIndicator(k, decoded.inBits[std::size_t(k)] == '1');
-        *board.adRawA = decoded.analogA;
-        *board.adRawB = decoded.analogB;
+        state.adRawA = decoded.analogA;
+        state.adRawB = decoded.analogB;
 
         // An analog field that is not a number is treated as no answer, after
         // the reply box and indicators were already shown.
-        const std::optional<std::string> analog1 = protocol::analogDisplayText(*board.adRawA);
+        const std::optional<std::string> analog1 = protocol::analogDisplayText(state.adRawA);
         if (!analog1) {
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
         board.display->showAnalog1(QString::fromStdString(*analog1));
-        const std::optional<std::string> analog2 = protocol::analogDisplayText(*board.adRawB);
+        const std::optional<std::string> analog2 = protocol::analogDisplayText(state.adRawB);
         if (!analog2) {
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
         board.display->showAnalog2(QString::fromStdString(*analog2));
         line.pump->pumpOnce();
-    } catch (const serial::PortError&) {
+    } catch (const serial::PortError& error) {
+        report.portFailed(error);
         blankRead(line, board, noAnswerText(board.number));
     }
 }
 
 void writeBoard(const Line& line, const Board& board) {
+    Reporter report(line, board, ExchangeKind::Write);
     try {
         if (*line.writeBusy == 1 || *line.readBusy == 1)
             return;
         *line.writeBusy = 1;
 
         // Built and sent with no pump between.
-        const std::string request = protocol::buildWriteRequest(*board.boardAddr, *board.outBits);
+        const std::string request =
+            protocol::buildWriteRequest(board.state->address, board.state->outBits);
         dropStaleInput(line);
         line.port->output(request);
+        report.sent(request);
         board.display->showWriteRequest(request);
         line.pump->pumpOnce();
 
         std::string reply;
-        if (collectReply(line, reply) == Outcome::TimedOut) {
+        const Outcome waited = collectReply(line, reply);
+        report.waitEnded();
+        if (waited == Outcome::TimedOut) {
+            report.received(reply, FrameOutcome::NoAnswer);
             blankWrite(line, board, noAnswerText(board.number));
             return;
         }
+        const protocol::Verdict verdict = protocol::judgeWriteReply(reply);
+        report.received(reply, outcomeOf(verdict));
         board.display->setStatus(writeOkText(board.number));
         *line.writeBusy = 0;
 
-        if (protocol::judgeWriteReply(reply) != protocol::Verdict::Accepted) {
+        if (verdict != protocol::Verdict::Accepted) {
             blankWrite(line, board, writeErrorText(board.number));
             return;
         }
         board.display->showWriteReply(reply);
         line.pump->pumpOnce();
-    } catch (const serial::PortError&) {
+    } catch (const serial::PortError& error) {
+        report.portFailed(error);
         blankWrite(line, board, noAnswerText(board.number));
     }
 }

@@ -4,7 +4,8 @@
 // limit is reached, pumping user events on every poll so the window stays
 // live. The read and write exchanges add what they do with the reply.
 
-#include "board.h"
+#include "exchange_board.h"
+#include "frame_event.h"
 #include "pump.h"
 #include "serial_control.h"
 
@@ -25,13 +26,15 @@ inline constexpr int kPollLimit = 5000;
 inline constexpr std::size_t kReplyKept = 4096;
 
 // The line the exchanges share: the port, the two busy flags (1 while a read
-// or write is in flight) and the line speed the port was set to.
+// or write is in flight), the line speed the port was set to, the pump every
+// wait runs on, and whoever listens to the frames (nobody when null).
 struct Line {
-    serial::SerialControl* port;
-    std::int16_t* readBusy;
-    std::int16_t* writeBusy;
-    const std::int32_t* speed; // bit/s; the speed last taken from the speed box
-    EventPump* pump;
+    serial::SerialControl* port = nullptr;
+    std::int16_t* readBusy = nullptr;
+    std::int16_t* writeBusy = nullptr;
+    const std::int32_t* speed = nullptr; // bit/s; the speed last taken from the speed box
+    EventPump* pump = nullptr;
+    FrameObserver* observer = nullptr;
 };
 
 // How long the 5000 polls of one wait are spread over. Both exchanges move 26

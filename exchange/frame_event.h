@@ -18,10 +18,10 @@ enum class Direction { Tx, Rx };
 
 // How a wait ended, in the words of the trace file. A TX frame has none.
 enum class FrameOutcome {
-    None,            // TX: the request as handed to the port
-    Ok,              // the reply passed every test (and, for a read, both analog fields are numbers)
-    RejectedEtx,     // no ETX at the end position
-    RejectedAck,     // position 1 is not ACK
+    None,        // TX: the request as handed to the port
+    Ok,          // the reply passed every test (and, for a read, both analog fields are numbers)
+    RejectedEtx, // no ETX at the end position
+    RejectedAck, // position 1 is not ACK
     RejectedCommand, // position 4 is not the request's command letter
     RejectedLength,  // a read reply that is not exactly 21 bytes
     RejectedAnalog,  // the read reply passed, an analog field is not a number
@@ -30,7 +30,7 @@ enum class FrameOutcome {
 };
 
 struct FrameEvent {
-    int board = 0;              // 1, 2 or 3, as the status texts name it
+    int board = 0;               // 1, 2 or 3, as the status texts name it
     protocol::BoardAddr address; // the two address bytes sent
     ExchangeKind kind = ExchangeKind::Read;
     Direction direction = Direction::Tx;

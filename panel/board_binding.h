@@ -1,21 +1,19 @@
 #pragma once
 // The board binding table: the three boards differ only in which controls and
-// variables serve them. Per-board code takes one of these.
+// which state serve them. Per-board code takes one of these.
 
 #include "controls.h"
-#include "frames.h"
+#include "exchange_board.h"
 
 #include <QLabel>
 #include <QLineEdit>
 
 #include <array>
-#include <optional>
-#include <string>
 
 namespace rio::panel {
 
 struct BoardBinding {
-    int number; // 1, 2 or 3; the board's index is number - 1
+    int number = 0; // 1, 2 or 3; the board's index is number - 1
 
     QLabel* status;
     QLineEdit* address;
@@ -28,11 +26,7 @@ struct BoardBinding {
     std::array<GraphicButton*, 8> outputs;
     std::array<GraphicButton*, 8> inputs;
 
-    protocol::BoardAddr* boardAddr;
-    protocol::Bits* outBits;               // requested outputs, '0' or '1'
-    std::optional<protocol::Bits>* inBits; // last accepted inputs; none before the first
-    std::string* adRawA;
-    std::string* adRawB;
+    exchange::BoardState* state; // the board's address, outputs, inputs and analog fields
 };
 
 } // namespace rio::panel

@@ -1,7 +1,7 @@
 #pragma once
 // A board's controls as the exchanges see them: through its binding.
 
-#include "board.h"
+#include "exchange_board.h"
 #include "board_binding.h"
 
 namespace rio::panel {

@@ -1,153 +1,17 @@
 #include "form1.h"
 
-#include "icon.h"
-#include "layout.h"
-
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFont>
-#include <QHash>
+#include <QLoggingCategory>
 
 #include <charconv>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 namespace rio::panel {
 
 namespace {
 
-// The window's font is a Korean gothic at 9 pt. Where the usual Windows face
-// is missing (every Linux desktop), a Debian gothic with Hangul takes its
-// place at the same size, so Korean texts show real glyphs.
-QFont panelFont(qreal points, bool bold) {
-    QFont font;
-    font.setFamilies({QStringLiteral("Gulim"), QStringLiteral("굴림"),
-                      QStringLiteral("NanumGothic"), QStringLiteral("Nanum Gothic"),
-                      QStringLiteral("Noto Sans CJK KR")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    font.setWeight(bold ? QFont::Bold : QFont::Normal);
-    return font;
-}
-
-constexpr qreal kFontPoints = 9;
-constexpr qreal kTitlePoints = 14.25;
-
-QString rgb(OleColour colour) {
-    return QStringLiteral("rgb(%1,%2,%3)")
-        .arg(colour & 0xFF)
-        .arg((colour >> 8) & 0xFF)
-        .arg((colour >> 16) & 0xFF);
-}
-
-// Labels paint their back colour flat; the style sheet also draws the single
-// fixed border.
-QLabel* makeLabel(Style style, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setAlignment(Qt::AlignCenter);
-    OleColour back = kBlue, text = kWhite;
-    switch (style) {
-    case Style::Title:
-        text = kYellow;
-        label->setFont(panelFont(kTitlePoints, true));
-        break;
-    case Style::SectionHead:
-        text = kYellow;
-        label->setFont(panelFont(kFontPoints, true));
-        break;
-    case Style::SettingCaption:
-    case Style::Status:
-        back = kYellow;
-        text = kRed;
-        break;
-    case Style::Banner:
-        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        return label;
-    default:
-        break;
-    }
-    label->setStyleSheet(QStringLiteral("QLabel { background-color: %1; color: %2; "
-                                        "border: 1px solid black; }")
-                             .arg(rgb(back), rgb(text)));
-    return label;
-}
-
-QLineEdit* makeTextBox(Style style, QWidget* parent) {
-    auto* box = new QLineEdit(parent);
-    box->setMaxLength(INT_MAX); // no length limit
-    switch (style) {
-    case Style::FrameBox:
-        box->setReadOnly(true);
-        box->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        break;
-    case Style::AnalogBox:
-        box->setReadOnly(true);
-        box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        break;
-    default:
-        box->setAlignment(Qt::AlignCenter);
-        box->setFont(panelFont(kFontPoints, true));
-        break;
-    }
-    return box;
-}
-
-GraphicButton* makeButton(Style style, QWidget* parent) {
-    auto* button = new GraphicButton(parent);
-    if (style == Style::Indicator) {
-        // An indicator only shows an input: no focus, the no-drop pointer.
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setCursor(Qt::ForbiddenCursor);
-    } else {
-        button->setFocusPolicy(Qt::StrongFocus);
-    }
-    return button;
-}
-
-QWidget* makeControl(const ControlSpec& spec, QWidget* parent) {
-    QWidget* widget = nullptr;
-    switch (spec.style) {
-    case Style::Title:
-    case Style::SectionHead:
-    case Style::RowCaption:
-    case Style::SettingCaption:
-    case Style::Status:
-    case Style::Banner: {
-        QLabel* label = makeLabel(spec.style, parent);
-        label->setText(spec.caption);
-        widget = label;
-        break;
-    }
-    case Style::FrameBox:
-    case Style::AnalogBox:
-    case Style::EntryBox:
-        widget = makeTextBox(spec.style, parent);
-        break;
-    case Style::Button:
-    case Style::Indicator: {
-        GraphicButton* button = makeButton(spec.style, parent);
-        button->setText(spec.caption);
-        widget = button;
-        break;
-    }
-    case Style::Outline:
-        widget = new Shape(2, parent);
-        break;
-    case Style::WideRule:
-    case Style::ThinRule: {
-        const QLine line(spec.twips.topLeft() / kTwipsPerPixel,
-                         spec.twips.bottomRight() / kTwipsPerPixel);
-        auto* rule = new Rule(line, spec.style == Style::WideRule ? 2 : 1, parent);
-        rule->setObjectName(objectNameOf(spec.control));
-        return rule;
-    }
-    }
-    widget->setObjectName(objectNameOf(spec.control));
-    widget->setGeometry(toPixels(spec.twips));
-    return widget;
-}
+Q_LOGGING_CATEGORY(lcPanel, "rio.panel", QtInfoMsg)
 
 // A box's text as a whole number of type T: blanks around it and a sign are
 // taken; anything else (letters, a fraction, a number out of T's range) is
@@ -189,142 +53,6 @@ void pumpEvents() {
     QCoreApplication::processEvents();
 }
 
-Form1::Form1(std::unique_ptr<serial::SerialControl> port, QWidget* parent)
-    : QWidget(parent), MSComm1(std::move(port)) {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Velqor-RX Series Remote IO Board Test (RS-485전용)"));
-    // Fixed size with the close box and system menu, and no minimise or
-    // maximise button.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(kClientWidthTwips / kTwipsPerPixel, kClientHeightTwips / kTwipsPerPixel);
-    setFont(panelFont(kFontPoints, false));
-    setWindowIcon(panelIcon());
-
-    createControls();
-    bindBoards();
-
-    m_line = {MSComm1.get(), &ReadBusy, &WriteBusy, &PortSpeed, &m_pump};
-    for (std::size_t i = 0; i < m_boards.size(); ++i) {
-        const BoardBinding& b = m_boards[i];
-        m_views.push_back(std::make_unique<BoardView>(b));
-        m_exchangeBoards[i] = {
-            b.number, m_views.back().get(), b.boardAddr, b.outBits, b.inBits, b.adRawA, b.adRawB};
-    }
-    m_poll = std::make_unique<scheduler::PollTimer>(m_line, m_exchangeBoards);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(100);
-    // A timer does not run its handler again while the handler is still
-    // running, but ticks that fall due during an exchange's wait must run the
-    // tick nested. So the timeout only posts the tick, and the wait's pump
-    // delivers it.
-    connect(Timer1, &QTimer::timeout, this, [this] {
-        QMetaObject::invokeMethod(this, &Form1::Timer1_Timer, Qt::QueuedConnection);
-    });
-
-    m_processEnd = [](int code) {
-        std::fflush(nullptr);
-        std::_Exit(code);
-    };
-}
-
-Form1::~Form1() = default;
-
-void Form1::createControls() {
-    QHash<QString, QWidget*> byName;
-    for (const ControlSpec& spec : formControls()) {
-        QWidget* widget = makeControl(spec, this);
-        byName.insert(widget->objectName(), widget);
-        // Outlines and rules lie under every other control.
-        if (spec.style == Style::Outline || spec.style == Style::WideRule ||
-            spec.style == Style::ThinRule)
-            widget->lower();
-    }
-    auto find = [&](const char* name, int index = kSingle) {
-        QWidget* widget = byName.value(objectNameOf({name, index}));
-        Q_ASSERT(widget);
-        return widget;
-    };
-    auto button = [&](const char* name, int index = kSingle) {
-        return static_cast<GraphicButton*>(find(name, index));
-    };
-    auto box = [&](const char* name) { return static_cast<QLineEdit*>(find(name)); };
-    auto label = [&](const char* name, int index) {
-        return static_cast<QLabel*>(find(name, index));
-    };
-    auto row = [&](const char* name) {
-        std::array<GraphicButton*, 8> buttons{};
-        for (int k = 0; k < 8; ++k)
-            buttons[std::size_t(k)] = button(name, k);
-        return buttons;
-    };
-
-    Command1 = button("Command1");
-    Command2 = button("Command2");
-    Command5 = button("Command5");
-    Command6 = button("Command6");
-    Command3 = row("Command3");
-    Command4 = row("Command4");
-    Command13 = row("Command13");
-    Command14 = row("Command14");
-    Command23 = row("Command23");
-    Command24 = row("Command24");
-    QLineEdit** texts[] = {&Text1,  &Text2,  &Text3,  &Text4,  &Text5,  &Text6,  &Text7,  &Text8,
-                           &Text9,  &Text10, &Text11, &Text12, &Text13, &Text14, &Text15, &Text16,
-                           &Text17, &Text18, &Text19, &Text20, &Text21, &Text22, &Text23};
-    for (int n = 1; n <= 23; ++n)
-        *texts[n - 1] = box(QStringLiteral("Text%1").arg(n).toLatin1().constData());
-    for (int i = 0; i < 32; ++i)
-        Label1[std::size_t(i)] = label("Label1", i);
-    for (int i = 0; i < 3; ++i)
-        Label2[std::size_t(i)] = label("Label2", i);
-    Label3 = static_cast<QLabel*>(find("Label3"));
-    Label4[0] = label("Label4", 0);
-    Shape1 = static_cast<Shape*>(find("Shape1"));
-    Shape2 = static_cast<Shape*>(find("Shape2"));
-    Shape3 = static_cast<Shape*>(find("Shape3"));
-    Rule** lines[] = {&Line1, &Line2, &Line3, &Line4, &Line5, &Line6};
-    for (int n = 1; n <= 6; ++n)
-        *lines[n - 1] =
-            static_cast<Rule*>(find(QStringLiteral("Line%1").arg(n).toLatin1().constData()));
-
-    Label4[0]->setText(
-        QStringLiteral("riopanel %1 — remote I/O board test panel. Report problems on the "
-                       "riopanel issue tracker.")
-            .arg(QStringLiteral(RIOPANEL_VERSION)));
-
-    std::vector<ControlName> order = tabOrder();
-    for (std::size_t i = 1; i < order.size(); ++i)
-        setTabOrder(find(order[i - 1].name, order[i - 1].index),
-                    find(order[i].name, order[i].index));
-    Command1->setFocus();
-}
-
-void Form1::bindBoards() {
-    m_boards = {{
-        {1, Label2[0], Text9, Text1, Text2, Text3, Text4, Text5, Text6, Command4, Command3,
-         &BoardAddr1, &OutBits1, &InBits1, &AdRaw1A, &AdRaw1B},
-        {2, Label2[1], Text10, Text16, Text15, Text14, Text13, Text12, Text11, Command14, Command13,
-         &BoardAddr2, &OutBits2, &InBits2, &AdRaw2A, &AdRaw2B},
-        {3, Label2[2], Text17, Text23, Text22, Text21, Text20, Text19, Text18, Command24, Command23,
-         &BoardAddr3, &OutBits3, &InBits3, &AdRaw3A, &AdRaw3B},
-    }};
-    for (const BoardBinding& board : m_boards) {
-        connect(board.address, &QLineEdit::textChanged, this,
-                [this, &board] { addressChange(board); });
-        for (int k = 0; k < 8; ++k)
-            connect(board.outputs[std::size_t(k)], &QAbstractButton::clicked, this,
-                    [this, &board, k] { outputClick(board, k); });
-    }
-    connect(Command5, &QAbstractButton::clicked, this, &Form1::Command5_Click);
-    connect(Command6, &QAbstractButton::clicked, this, &Form1::Command6_Click);
-    connect(Command1, &QAbstractButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QAbstractButton::clicked, this, &Form1::Command2_Click);
-    connect(Text7, &QLineEdit::textChanged, this, &Form1::updatePortTooltip);
-}
-
 void Form1::setPortNamer(std::function<std::optional<QString>(int)> namer) {
     m_portNamer = std::move(namer);
     updatePortTooltip();
@@ -358,7 +86,7 @@ void Form1::Form_Load() {
 }
 
 void Form1::addressChange(const BoardBinding& board) {
-    *board.boardAddr = protocol::addressRule(board.address->text().toStdU32String());
+    board.state->address = protocol::addressRule(board.address->text().toStdU32String());
 }
 
 void Form1::Text9_Change() {
@@ -375,7 +103,7 @@ void Form1::Text17_Change() {
 // the output on or off. Nothing is sent now; the board's next write carries it.
 void Form1::outputClick(const BoardBinding& board, int index) {
     GraphicButton* button = board.outputs[std::size_t(index)];
-    char& bit = (*board.outBits)[std::size_t(index)];
+    char& bit = board.state->outBits[std::size_t(index)];
     if (button->backColor() == kButtonFace) {
         button->setBackColor(kGreen);
         bit = '1';
@@ -409,7 +137,14 @@ void Form1::Command6_Click() {
     Command6->setBackColor(kRed);
     ReadBusy = 0;
     WriteBusy = 0;
+    stopTimer1();
+}
+
+// A tick already posted when the timer stops is dropped when its turn comes:
+// STOP and ComPort Initialize leave no exchange to start after them.
+void Form1::stopTimer1() {
     Timer1->stop();
+    ++m_timerRun;
 }
 
 // Closes the port, ignoring a port that is not open, and ends the process at
@@ -441,7 +176,9 @@ void Form1::OpenPort() {
         // The boxes' texts as typed: "01" stays "01".
         Label3->setText(QStringLiteral("Port No:") + Text7->text() + QStringLiteral("   Speed:") +
                         Text8->text());
-    } catch (const serial::PortError&) {
+    } catch (const serial::PortError& error) {
+        qCWarning(lcPanel).noquote() << "ComPort Initialize: port" << Text7->text() << "at speed"
+                                     << Text8->text() << "cannot be opened:" << error.what();
         Label3->setText(kPortFailure);
     }
 }
@@ -450,12 +187,16 @@ void Form1::OpenPort() {
 // stopped. A failing step is skipped and the next one runs; the button turns
 // green once the initialisation has run, whether or not the port opened.
 void Form1::Command2_Click() {
+    // Polling stops before the repaint below lets pending events run, so a
+    // tick that fell due just before the press cannot start an exchange on
+    // the port that is about to be closed.
+    stopTimer1();
     Command2->setBackColor(kRed);
     pumpEvents();
     for (QLabel* status : Label2)
         status->setText(QString());
     Label3->setText(QString());
-    Timer1->stop();
+    stopTimer1();
     try {
         MSComm1->setPortOpen(false);
     } catch (const serial::PortError&) {

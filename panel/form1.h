@@ -31,8 +31,10 @@ class Form1 : public QWidget {
 public:
     // Creates the window and every control in its initial state: boxes and
     // status lines empty, every button at ButtonFace, Timer1 off, the port
-    // closed. Form_Load fills in the defaults.
-    explicit Form1(std::unique_ptr<serial::SerialControl> port, QWidget* parent = nullptr);
+    // closed. Form_Load fills in the defaults. The exchanges wait on `pump`;
+    // by default the program's own pump on Qt's event loop.
+    explicit Form1(std::unique_ptr<serial::SerialControl> port,
+                   std::unique_ptr<exchange::EventPump> pump = nullptr);
     ~Form1() override;
 
     // What Exit does once the port is closed. The program ends the process at
@@ -44,6 +46,10 @@ public:
     void setPortNamer(std::function<std::optional<QString>(int number)> namer);
 
     [[nodiscard]] const std::array<BoardBinding, 3>& boards() const { return m_boards; }
+
+    // Every frame the exchanges send or receive is told to the listeners
+    // added here (the trace file, the line monitor, the counters).
+    [[nodiscard]] exchange::FrameFanout& frameListeners() { return m_frameListeners; }
 
     // Handlers.
     void Form_Load();
@@ -70,7 +76,7 @@ public:
     void WriteBoard3();
 
     // The board turn kept by the tick: 0, 1, 2 for boards 1, 2, 3.
-    [[nodiscard]] std::int16_t& BoardTurn() { return m_poll->BoardTurn; }
+    [[nodiscard]] std::int16_t BoardTurn() const { return m_poll->turn(); }
     // How deeply ticks are nested right now (0 outside a tick).
     [[nodiscard]] int tickNesting() const { return m_poll->nesting(); }
     [[nodiscard]] int deepestTickNesting() const { return m_poll->deepestNesting(); }
@@ -98,11 +104,21 @@ public:
     QTimer* Timer1 = nullptr;
     std::unique_ptr<serial::SerialControl> MSComm1;
 
-    // Per-board state the operator sets and the exchanges fill.
-    protocol::BoardAddr BoardAddr1, BoardAddr2, BoardAddr3;
-    protocol::Bits OutBits1{}, OutBits2{}, OutBits3{};
-    std::optional<protocol::Bits> InBits1, InBits2, InBits3;
-    std::string AdRaw1A, AdRaw1B, AdRaw2A, AdRaw2B, AdRaw3A, AdRaw3B;
+private:
+    // Per-board state the operator sets and the exchanges fill, held once
+    // per board; the names below are that state's fields, board by board.
+    std::array<exchange::BoardState, 3> m_state{};
+
+public:
+    protocol::BoardAddr &BoardAddr1 = m_state[0].address, &BoardAddr2 = m_state[1].address,
+                        &BoardAddr3 = m_state[2].address;
+    protocol::Bits &OutBits1 = m_state[0].outBits, &OutBits2 = m_state[1].outBits,
+                   &OutBits3 = m_state[2].outBits;
+    std::optional<protocol::Bits>&InBits1 = m_state[0].inBits, &InBits2 = m_state[1].inBits,
+    &InBits3 = m_state[2].inBits;
+    std::string &AdRaw1A = m_state[0].adRawA, &AdRaw1B = m_state[0].adRawB,
+                &AdRaw2A = m_state[1].adRawA, &AdRaw2B = m_state[1].adRawB,
+                &AdRaw3A = m_state[2].adRawA, &AdRaw3B = m_state[2].adRawB;
 
     // The port number and speed last taken from Text7 and Text8.
     std::int16_t PortNo = 0;
@@ -118,16 +134,22 @@ protected:
 private:
     void createControls();
     void bindBoards();
+    void connectHandlers();
     void addressChange(const BoardBinding& board);
     void outputClick(const BoardBinding& board, int index);
     void updatePortTooltip();
+    void stopTimer1();
 
     std::array<BoardBinding, 3> m_boards{};
     std::vector<std::unique_ptr<BoardView>> m_views;
-    exchange::QtEventPump m_pump;
+    std::unique_ptr<exchange::EventPump> m_pump;
+    exchange::FrameFanout m_frameListeners;
     exchange::Line m_line{};
     std::array<exchange::Board, 3> m_exchangeBoards{};
     std::unique_ptr<scheduler::PollTimer> m_poll;
+    // Moves on whenever Timer1 stops: a tick posted before then is dropped
+    // when it comes to run, so no exchange starts after STOP.
+    std::uint64_t m_timerRun = 0;
     std::function<void(int)> m_processEnd;
     std::function<std::optional<QString>(int)> m_portNamer;
 };

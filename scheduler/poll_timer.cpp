@@ -1,11 +1,14 @@
 #include "poll_timer.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace rio::scheduler {
 
-PollTimer::PollTimer(const exchange::Line& line, const std::array<exchange::Board, 3>& boards)
-    : m_line(line), m_boards(boards) {}
+PollTimer::PollTimer(const exchange::Line& line, std::vector<exchange::Board> boards)
+    : m_line(line), m_boards(std::move(boards)) {
+    assert(!m_boards.empty() && m_boards.size() <= 3);
+}
 
 void PollTimer::serve(std::size_t index) {
     exchange::readBoard(m_line, m_boards[index]);
@@ -20,18 +23,17 @@ void PollTimer::Timer1_Timer() {
     } depth(m_depth);
     m_deepest = std::max(m_deepest, m_depth);
 
-    // Each test reads the turn afresh.
-    if (BoardTurn == 0)
-        serve(0);
-    if (BoardTurn == 1)
-        serve(1);
-    if (BoardTurn == 2)
-        serve(2);
+    // Each test reads the turn afresh: a tick handled during the first
+    // board's exchanges sees the same turn, and serves nothing while the line
+    // is busy.
+    for (std::size_t i = 0; i < m_boards.size(); ++i)
+        if (m_turn == std::int16_t(i))
+            serve(i);
 
     if (m_depth == 1) {
-        BoardTurn = static_cast<std::int16_t>(BoardTurn + 1);
-        if (BoardTurn > 2)
-            BoardTurn = 0;
+        m_turn = static_cast<std::int16_t>(m_turn + 1);
+        if (m_turn >= std::int16_t(m_boards.size()))
+            m_turn = 0;
     }
 }
 

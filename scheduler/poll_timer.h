@@ -1,17 +1,18 @@
 #pragma once
 // The poll timer's tick: each tick serves one board, a read exchange then a
-// write exchange, in the order 1, 2, 3, 1, ...
+// write exchange, the boards in turn: 1, 2, 3, 1, ...
 
 #include "exchange.h"
 
-#include <array>
 #include <cstdint>
+#include <vector>
 
 namespace rio::scheduler {
 
 class PollTimer {
 public:
-    PollTimer(const exchange::Line& line, const std::array<exchange::Board, 3>& boards);
+    // One to three boards, served in the order given.
+    PollTimer(const exchange::Line& line, std::vector<exchange::Board> boards);
 
     // One tick. Ticks that fall due while an exchange waits run nested inside
     // its pump: their exchanges find the line busy and return at once. Only
@@ -20,9 +21,10 @@ public:
     // the turn skip the boards after it.
     void Timer1_Timer();
 
-    // 0, 1, 2 select boards 1, 2, 3; kept across ticks and across START and
-    // STOP, so polling resumes with the board whose turn came next.
-    std::int16_t BoardTurn = 0;
+    // The index of the board whose turn it is; kept across ticks and across
+    // START and STOP, so polling resumes with the board whose turn came next.
+    [[nodiscard]] std::int16_t turn() const { return m_turn; }
+    void setTurn(std::int16_t turn) { m_turn = turn; }
 
     [[nodiscard]] int nesting() const { return m_depth; }
     // The deepest nesting of ticks seen so far.
@@ -32,7 +34,8 @@ private:
     void serve(std::size_t index);
 
     exchange::Line m_line;
-    std::array<exchange::Board, 3> m_boards;
+    std::vector<exchange::Board> m_boards;
+    std::int16_t m_turn = 0;
     int m_depth = 0;
     int m_deepest = 0;
 };

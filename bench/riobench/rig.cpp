@@ -51,32 +51,17 @@ PanelRig::PanelRig(Pacing pacing, const std::string& linePath, int speed)
     : m_pacing(pacing), m_speed(speed) {
     auto port = std::make_unique<ProbePort>(lineOnly(linePath));
     m_port = port.get();
-    m_form = std::make_unique<panel::Form1>(std::move(port));
+    // The naive baseline is the same window whose exchanges wait on the
+    // NaivePump instead of the panel's own.
+    std::unique_ptr<exchange::EventPump> pump;
+    if (m_pacing == Pacing::Naive)
+        pump = std::make_unique<NaivePump>();
+    m_form = std::make_unique<panel::Form1>(std::move(port), std::move(pump));
     m_form->setProcessEnd([](int) {});
     m_form->Form_Load();
-
-    if (m_pacing == Pacing::Naive) {
-        panel::Form1& f = *m_form;
-        m_line = {m_port, &f.ReadBusy, &f.WriteBusy, &f.PortSpeed, &m_naivePump};
-        for (std::size_t i = 0; i < 3; ++i) {
-            const panel::BoardBinding& b = f.boards()[i];
-            m_views.push_back(std::make_unique<panel::BoardView>(b));
-            m_boards[i] = {
-                b.number, m_views.back().get(), b.boardAddr, b.outBits, b.inBits, b.adRawA,
-                b.adRawB};
-        }
-        m_poll = std::make_unique<scheduler::PollTimer>(m_line, m_boards);
-        m_naiveTimer.setInterval(100);
-        // Posted like the panel's own tick, so ticks during a wait run nested.
-        QObject::connect(&m_naiveTimer, &QTimer::timeout, &m_naiveTimer, [this] {
-            QMetaObject::invokeMethod(
-                &m_naiveTimer, [this] { m_poll->Timer1_Timer(); }, Qt::QueuedConnection);
-        });
-    }
 }
 
 PanelRig::~PanelRig() {
-    m_naiveTimer.stop();
     m_form->Timer1->stop();
 }
 
@@ -93,23 +78,15 @@ void PanelRig::initialize() {
 }
 
 void PanelRig::start() {
-    if (m_pacing == Pacing::Panel)
-        QTest::mouseClick(m_form->Command5, Qt::LeftButton);
-    else
-        m_naiveTimer.start();
+    QTest::mouseClick(m_form->Command5, Qt::LeftButton);
 }
 
 void PanelRig::stop() {
-    m_naiveTimer.stop();
     QTest::mouseClick(m_form->Command6, Qt::LeftButton);
 }
 
 void PanelRig::read(int board) {
     const auto i = std::size_t(board - 1);
-    if (m_pacing == Pacing::Naive) {
-        exchange::readBoard(m_line, m_boards[i]);
-        return;
-    }
     const std::array reads{&panel::Form1::ReadBoard1, &panel::Form1::ReadBoard2,
                            &panel::Form1::ReadBoard3};
     (m_form.get()->*reads[i])();
@@ -117,10 +94,6 @@ void PanelRig::read(int board) {
 
 void PanelRig::write(int board) {
     const auto i = std::size_t(board - 1);
-    if (m_pacing == Pacing::Naive) {
-        exchange::writeBoard(m_line, m_boards[i]);
-        return;
-    }
     const std::array writes{&panel::Form1::WriteBoard1, &panel::Form1::WriteBoard2,
                             &panel::Form1::WriteBoard3};
     (m_form.get()->*writes[i])();
@@ -133,7 +106,7 @@ QString PanelRig::status(int board) const {
 }
 
 int PanelRig::tickNesting() const {
-    return m_pacing == Pacing::Panel ? m_form->tickNesting() : m_poll->nesting();
+    return m_form->tickNesting();
 }
 
 } // namespace rio::bench

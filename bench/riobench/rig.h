@@ -48,9 +48,9 @@ private:
 // How the exchanges wait: the panel's own pump, or the naive baseline.
 enum class Pacing { Panel, Naive };
 
-// The window with its port on the line. With Pacing::Naive the window and its
-// port are the same, but START runs a poll timer of the rig's own whose
-// exchanges wait with the NaivePump.
+// The window with its port on the line. With Pacing::Naive the window, its
+// port and its poll timer are the same, but its exchanges wait with the
+// NaivePump.
 class PanelRig {
 public:
     // `speed` goes into the speed box, as a technician types the line's speed.
@@ -78,14 +78,6 @@ private:
     int m_speed;
     ProbePort* m_port = nullptr;
     std::unique_ptr<panel::Form1> m_form;
-
-    // The naive baseline's own exchange wiring over the same window.
-    NaivePump m_naivePump;
-    std::vector<std::unique_ptr<panel::BoardView>> m_views;
-    std::array<exchange::Board, 3> m_boards{};
-    exchange::Line m_line{};
-    std::unique_ptr<scheduler::PollTimer> m_poll;
-    QTimer m_naiveTimer;
 };
 
 inline constexpr const char* kNoAnswer = "응답이 없습니다";

@@ -66,13 +66,22 @@ struct Rig {
     RecordingDisplay display;
     std::int16_t readBusy = 0, writeBusy = 0;
     std::int32_t speed = 9600;
-    rio::protocol::BoardAddr addr = "01";
-    Bits out{'0', '0', '0', '0', '0', '0', '0', '0'};
-    std::optional<Bits> in;
-    std::string adA, adB;
-    Line line{&port, &readBusy, &writeBusy, &speed, &pump};
-    Board board(int number = 1) { return {number, &display, &addr, &out, &in, &adA, &adB}; }
-    Rig() { port.setPortOpen(true); }
+    BoardState state;
+    rio::protocol::BoardAddr& addr = state.address;
+    Bits& out = state.outBits;
+    std::optional<Bits>& in = state.inBits;
+    std::string &adA = state.adRawA, &adB = state.adRawB;
+    Line line{.port = &port,
+              .readBusy = &readBusy,
+              .writeBusy = &writeBusy,
+              .speed = &speed,
+              .pump = &pump};
+    Board board(int number = 1) { return {.number = number, .display = &display, .state = &state}; }
+    Rig() {
+        state.address = "01";
+        state.outBits.fill('0');
+        port.setPortOpen(true);
+    }
 };
 
 std::string readReply(const std::string& addr, const std::string& inputs, const std::string& a,

@@ -118,11 +118,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(panel->form.get()));
         const BoardBinding& binding = panel->form->boards()[std::size_t(board)];
         retype(binding.address, typed);
-        QCOMPARE(QString::fromStdString(*binding.boardAddr), address);
+        QCOMPARE(QString::fromStdString(binding.state->address), address);
         // The other boards keep theirs.
         for (const BoardBinding& other : panel->form->boards())
             if (&other != &binding)
-                QCOMPARE(QString::fromStdString(*other.boardAddr),
+                QCOMPARE(QString::fromStdString(other.state->address),
                          QStringLiteral("0%1").arg(other.number));
     }
 

@@ -132,6 +132,36 @@ private slots:
         QCOMPARE(traffic(panel->port->sent, before).mid(0, 2), (QStringList{"R02", "W02"}));
     }
 
+    // STOP or ComPort Initialize pressed right after Timer1 fell due, with
+    // its tick already posted: that tick must not serve a board.
+    void tickPostedBeforeStopOrInitializeNeverRuns_data() {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("STOP") << "Command6";
+        QTest::newRow("ComPort Initialize") << "Command2";
+    }
+    void tickPostedBeforeStopOrInitializeNeverRuns() {
+        QFETCH(QString, button);
+        auto panel = openPanel();
+        Form1& form = *panel->form;
+        panel->port->respond = [](const std::string& r) { return answer(r); };
+        auto* press = form.findChild<GraphicButton*>(button);
+        QVERIFY(press);
+        bool pressed = false;
+        // Connected after the panel's own slot, so the tick is posted first.
+        QObject::connect(form.Timer1, &QTimer::timeout, &form, [&] {
+            if (!pressed) {
+                pressed = true;
+                QTest::mouseClick(press, Qt::LeftButton);
+            }
+        });
+        QTest::mouseClick(form.Command5, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(pressed, 5000);
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(!form.Timer1->isActive());
+        QCOMPARE(traffic(panel->port->sent), QStringList());
+    }
+
     void stopAndStartDuringAWaitLetsANewExchangeBegin() {
         auto panel = openPanel();
         Form1& form = *panel->form;

@@ -1,7 +1,8 @@
 #pragma once
-// What an exchange needs of one board: where to show things and which
-// variables hold its address, outputs and last inputs. The panel fills one of
-// these per board from its binding table; the exchanges never see a widget.
+// What an exchange needs of one board: where to show things, and the board's
+// own state (address, requested outputs, last inputs and analog fields). The
+// panel owns one state per board and shows it through its binding table; the
+// exchanges never see a widget.
 
 #include "frames.h"
 
@@ -29,14 +30,19 @@ public:
     virtual void setIndicator(int k, bool lit) = 0;
 };
 
+// One board's variables, held once by whoever owns the board.
+struct BoardState {
+    protocol::BoardAddr address;          // the two address bytes it answers to
+    protocol::Bits outBits{};             // requested outputs, '0' or '1'
+    std::optional<protocol::Bits> inBits; // last accepted inputs; none before the first
+    std::string adRawA;                   // last analog fields as received
+    std::string adRawB;
+};
+
 struct Board {
-    int number; // 1, 2 or 3, as the status texts name it
-    BoardDisplay* display;
-    const protocol::BoardAddr* boardAddr;
-    const protocol::Bits* outBits;
-    std::optional<protocol::Bits>* inBits;
-    std::string* adRawA;
-    std::string* adRawB;
+    int number = 0; // 1, 2 or 3, as the status texts name it
+    BoardDisplay* display = nullptr;
+    BoardState* state = nullptr;
 };
 
 } // namespace rio::exchange
