@@ -1,0 +1,150 @@
+#include "trace_writer.h"
+
+#include "trace_format.h"
+
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace rio::trace {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcTrace, "rio.trace", QtInfoMsg)
+
+// Whether a file that is to be appended to ends in the middle of a row, as a
+// crash during a write leaves it. Only a regular file is looked at: opening a
+// pipe to read it would wait for a writer.
+bool endsMidRow(const QString& path) {
+    if (!QFileInfo(path).isFile())
+        return false;
+    QFile existing(path);
+    if (!existing.open(QIODevice::ReadOnly) || existing.size() == 0)
+        return false;
+    char last = 0;
+    return existing.seek(existing.size() - 1) && existing.getChar(&last) && last != '\n';
+}
+
+} // namespace
+
+TraceWriter::TraceWriter(QObject* parent) : QObject(parent) {}
+
+TraceWriter::~TraceWriter() {
+    close();
+}
+
+bool TraceWriter::open(const QString& path, Mode mode) {
+    close();
+    m_stopped = false;
+    m_reason.clear();
+
+    const bool cutRow = mode == Mode::Append && endsMidRow(path);
+    m_file.setFileName(path);
+    QIODevice::OpenMode flags = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    // A device or a pipe has no end to append at and nothing to empty.
+    const QFileInfo info(path);
+    if (!info.exists() || info.isFile())
+        flags |= mode == Mode::Append ? QIODevice::Append : QIODevice::Truncate;
+    if (!m_file.open(flags)) {
+        m_reason = m_file.errorString();
+        return false;
+    }
+    startSyncing();
+
+    m_line.clear();
+    // A row cut short is ended where it stopped, so the next starts a line.
+    if (cutRow)
+        m_line += kCsvLineEnd;
+    if (m_file.size() == 0) {
+        m_line += kTraceHeader;
+        m_line += kCsvLineEnd;
+    }
+    if (!m_line.empty())
+        (void)writeLine(); // a failure has stopped the trace and says why
+    return true;
+}
+
+void TraceWriter::close() {
+    stopSyncing();
+    if (m_file.isOpen())
+        m_file.close();
+}
+
+void TraceWriter::frame(const exchange::FrameEvent& event) {
+    if (m_stopped || !m_file.isOpen())
+        return;
+    int syncError = 0;
+    {
+        const std::lock_guard lock(m_syncMutex);
+        syncError = m_syncError;
+    }
+    if (syncError != 0) {
+        stop(qt_error_string(syncError));
+        return;
+    }
+    m_line.clear();
+    appendTraceRow(m_line, event);
+    (void)writeLine();
+}
+
+bool TraceWriter::writeLine() {
+    // An unbuffered QFile hands each write to the system at once; a short
+    // write is continued so that the error, if any, comes with its reason.
+    const char* data = m_line.data();
+    qint64 left = static_cast<qint64>(m_line.size());
+    while (left > 0) {
+        const qint64 written = m_file.write(data, left);
+        if (written <= 0) {
+            stop(m_file.errorString());
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    {
+        const std::lock_guard lock(m_syncMutex);
+        m_unsynced = true;
+    }
+    m_syncWake.notify_one();
+    return true;
+}
+
+void TraceWriter::stop(const QString& reason) {
+    m_stopped = true;
+    m_reason = reason;
+    close();
+    qCWarning(lcTrace).noquote() << "trace file" << m_file.fileName()
+                                 << "stopped, writing failed:" << reason;
+    emit traceStopped(reason);
+}
+
+void TraceWriter::startSyncing() {
+    const int fd = m_file.handle();
+    m_unsynced = false;
+    m_syncError = 0;
+    m_syncer = std::jthread([this, fd](std::stop_token stopToken) {
+        std::unique_lock lock(m_syncMutex);
+        // Rows written while a sync runs are kept by the next one.
+        while (m_syncWake.wait(lock, stopToken, [this] { return m_unsynced; })) {
+            m_unsynced = false;
+            lock.unlock();
+            const int failed = ::fdatasync(fd) == 0 ? 0 : errno;
+            lock.lock();
+            // A device or a pipe has nothing to keep: EINVAL. EINTR is retried
+            // by the next row's sync.
+            if (failed != 0 && failed != EINVAL && failed != EROFS && failed != EINTR)
+                m_syncError = failed;
+        }
+    });
+}
+
+void TraceWriter::stopSyncing() {
+    if (!m_syncer.joinable())
+        return;
+    m_syncer.request_stop();
+    m_syncer.join();
+}
+
+} // namespace rio::trace

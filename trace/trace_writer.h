@@ -1,0 +1,73 @@
+#pragma once
+// Writes frames to a trace file as they happen, one row each. Every row goes
+// to the system in one write as soon as it is made, and a helper thread asks
+// the disk to keep it (fdatasync), so a crash loses nothing written and a
+// power cut at most the rows of the last moments; the exchange that told the
+// frame never waits for the disk. A write that fails stops the trace for
+// good: one warning in the log, the reason kept, and polling goes on.
+
+#include "frame_event.h"
+
+#include <QFile>
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace rio::trace {
+
+class TraceWriter : public QObject, public exchange::FrameObserver {
+    Q_OBJECT
+public:
+    // Append adds to what the file holds (a new or empty file gets the header
+    // row first); Replace empties the file and starts with the header row.
+    enum class Mode { Append, Replace };
+
+    explicit TraceWriter(QObject* parent = nullptr);
+    ~TraceWriter() override;
+
+    // False when the file cannot be opened; reason() then says why. A file
+    // that opens but will not take its header row (a full disk) gives true and
+    // is at once stopped(), as any later failure would leave it.
+    [[nodiscard]] bool open(const QString& path, Mode mode = Mode::Append);
+    // Every row told so far is handed to the system and the file is closed.
+    void close();
+
+    [[nodiscard]] bool isOpen() const { return m_file.isOpen(); }
+    // True once a write failed; nothing more is written.
+    [[nodiscard]] bool stopped() const { return m_stopped; }
+    // Why the file could not be opened, or why writing stopped, in the
+    // system's words ("No space left on device"); empty otherwise.
+    [[nodiscard]] QString reason() const { return m_reason; }
+    [[nodiscard]] QString path() const { return m_file.fileName(); }
+
+    void frame(const exchange::FrameEvent& event) override;
+
+signals:
+    // Told once, when a write fails and the trace stops.
+    void traceStopped(const QString& reason);
+
+private:
+    [[nodiscard]] bool writeLine();
+    void stop(const QString& reason);
+    void startSyncing();
+    void stopSyncing();
+
+    QFile m_file;
+    std::string m_line; // reused from row to row
+    bool m_stopped = false;
+    QString m_reason;
+
+    // The helper thread's state: rows written since the last fdatasync, and
+    // the errno of a failed fdatasync, handed back to the writing thread.
+    std::mutex m_syncMutex;
+    std::condition_variable_any m_syncWake;
+    bool m_unsynced = false;
+    int m_syncError = 0;
+    std::jthread m_syncer;
+};
+
+} // namespace rio::trace
