@@ -1,0 +1,69 @@
+#pragma once
+// The line monitor's frames: the latest kCapacity frames in a ring, shown as
+// a table. Frames are held as they come and join the table in batches, one
+// row insertion per batch, so a busy line costs the view a few repaints a
+// second however many frames it carries. Cells are formatted only when the
+// view asks for them.
+
+#include "frame_event.h"
+#include "ring.h"
+
+#include <QAbstractTableModel>
+#include <QFont>
+
+#include <cstddef>
+
+namespace rio::monitor {
+
+class FrameTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr std::size_t kCapacity = 10'000;
+    enum Column {
+        TimeColumn,
+        BoardColumn,
+        DirectionColumn,
+        KindColumn,
+        FrameColumn,
+        HexColumn,
+        OutcomeColumn,
+        ResponseColumn,
+        ColumnCount
+    };
+
+    explicit FrameTableModel(QObject* parent = nullptr);
+
+    // Holds a frame for the next flush(); the table does not change yet. Of
+    // more than kCapacity held frames the oldest are dropped.
+    void hold(const exchange::FrameEvent& event);
+    [[nodiscard]] std::size_t heldCount() const { return m_held.size(); }
+
+    struct Batch {
+        int removed = 0;  // oldest rows that made room, from row 0
+        int inserted = 0; // new rows at the end
+    };
+    // The held frames become the newest rows: the oldest rows that no longer
+    // fit go in one removal, the new ones come in one insertion.
+    Batch flush();
+    // Rows and held frames.
+    void clear();
+
+    [[nodiscard]] const exchange::FrameEvent& event(int row) const;
+
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index,
+                                int role = Qt::DisplayRole) const override;
+    [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
+                                      int role = Qt::DisplayRole) const override;
+
+private:
+    Ring<exchange::FrameEvent> m_rows{kCapacity};
+    Ring<exchange::FrameEvent> m_held{kCapacity};
+    // During a flush, the oldest rows already announced as removed and about
+    // to be overwritten by the new ones.
+    std::size_t m_removedFront = 0;
+    QFont m_fixedFont;
+};
+
+} // namespace rio::monitor

@@ -1,0 +1,223 @@
+#include "line_monitor.h"
+
+#include "trace_writer.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStyle>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace rio::monitor {
+
+namespace {
+
+constexpr std::chrono::milliseconds kCounterRefresh{1000};
+
+// Rows of one height and no per-cell sizing, so the view's cost does not
+// grow with the rows it holds.
+void setUniformRows(QTableView* view) {
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->setWordWrap(false);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
+
+} // namespace
+
+LineMonitor::LineMonitor(const trace::LineCounters& counters, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_counterModel(counters) {
+    setObjectName(QStringLiteral("LineMonitor"));
+    setWindowTitle(QStringLiteral("Line monitor"));
+
+    m_counterView = new QTableView;
+    m_counterView->setObjectName(QStringLiteral("counters"));
+    m_counterView->setModel(&m_counterModel);
+    setUniformRows(m_counterView);
+    m_counterView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_counterView->horizontalHeader()->setStretchLastSection(true);
+    m_counterView->setMinimumHeight(m_counterView->horizontalHeader()->sizeHint().height() +
+                                    trace::kBoardCount *
+                                        m_counterView->verticalHeader()->defaultSectionSize() +
+                                    2 * m_counterView->frameWidth());
+
+    m_frameView = new QTableView;
+    m_frameView->setObjectName(QStringLiteral("frames"));
+    m_frameView->setModel(&m_frameModel);
+    setUniformRows(m_frameView);
+    m_frameView->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    m_frameView->setAlternatingRowColors(true);
+    QHeaderView* header = m_frameView->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+    const int digit = m_frameView->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    header->resizeSection(FrameTableModel::TimeColumn, 14 * digit);
+    header->resizeSection(FrameTableModel::BoardColumn, 7 * digit);
+    header->resizeSection(FrameTableModel::DirectionColumn, 5 * digit);
+    header->resizeSection(FrameTableModel::KindColumn, 7 * digit);
+    header->resizeSection(FrameTableModel::FrameColumn, 40 * digit);
+    header->resizeSection(FrameTableModel::HexColumn, 66 * digit);
+    header->resizeSection(FrameTableModel::OutcomeColumn, 18 * digit);
+
+    auto* split = new QSplitter(Qt::Vertical);
+    split->addWidget(m_counterView);
+    split->addWidget(m_frameView);
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setChildrenCollapsible(false);
+
+    m_pause = new QPushButton(QStringLiteral("Pause"));
+    m_pause->setObjectName(QStringLiteral("pause"));
+    m_pause->setCheckable(true);
+    m_pause->setToolTip(QStringLiteral("Stop adding frames to the table; counters and the trace "
+                                       "file go on"));
+    auto* clear = new QPushButton(QStringLiteral("Clear"));
+    clear->setObjectName(QStringLiteral("clear"));
+    auto* save = new QPushButton(QStringLiteral("Save…"));
+    save->setObjectName(QStringLiteral("save"));
+    save->setToolTip(QStringLiteral("Write the frames in the table to a file in the trace format"));
+    m_traceStatus = new QLabel;
+    m_traceStatus->setObjectName(QStringLiteral("traceStatus"));
+    m_traceStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_traceStatus->hide();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pause);
+    buttons->addWidget(clear);
+    buttons->addWidget(save);
+    buttons->addSpacing(12);
+    buttons->addWidget(m_traceStatus, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(split, 1);
+    layout->addLayout(buttons);
+
+    connect(m_pause, &QPushButton::toggled, this, &LineMonitor::setPaused);
+    connect(clear, &QPushButton::clicked, this, &LineMonitor::clearFrames);
+    connect(save, &QPushButton::clicked, this, &LineMonitor::saveClicked);
+
+    m_batchTimer.setSingleShot(true);
+    m_batchTimer.setInterval(kBatchInterval);
+    connect(&m_batchTimer, &QTimer::timeout, this, &LineMonitor::addBatch);
+    m_counterTimer.setInterval(kCounterRefresh);
+    connect(&m_counterTimer, &QTimer::timeout, this, &LineMonitor::refreshCounters);
+
+    resize(115 * digit + 40, 40 * m_frameView->verticalHeader()->defaultSectionSize());
+}
+
+LineMonitor::~LineMonitor() = default;
+
+void LineMonitor::take(const exchange::FrameEvent& event) {
+    if (!m_paused)
+        m_frameModel.hold(event);
+    m_countersChanged = true;
+    if (!m_batchTimer.isActive())
+        m_batchTimer.start();
+}
+
+void LineMonitor::addBatch() {
+    QScrollBar* bar = m_frameView->verticalScrollBar();
+    // Scrolled to the newest, the view follows; scrolled up, it stays on the
+    // rows the user is reading while the oldest make room above them.
+    const bool following = bar->value() >= bar->maximum();
+    const int value = bar->value();
+    const FrameTableModel::Batch batch = m_frameModel.flush();
+    if (batch.inserted > 0) {
+        if (following)
+            m_frameView->scrollToBottom();
+        else
+            bar->setValue(std::max(0, value - batch.removed));
+    }
+    if (m_countersChanged && isVisible())
+        refreshCounters();
+}
+
+void LineMonitor::refreshCounters() {
+    m_countersChanged = false;
+    m_counterModel.refresh();
+}
+
+void LineMonitor::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshCounters();
+    m_counterTimer.start();
+}
+
+void LineMonitor::hideEvent(QHideEvent* event) {
+    m_counterTimer.stop();
+    QWidget::hideEvent(event);
+}
+
+void LineMonitor::setPaused(bool paused) {
+    m_paused = paused;
+}
+
+void LineMonitor::clearFrames() {
+    m_frameModel.clear();
+}
+
+void LineMonitor::showTrace(const trace::TraceWriter* writer) {
+    if (m_trace)
+        disconnect(m_trace, nullptr, this, nullptr);
+    m_trace = writer;
+    if (!writer) {
+        m_traceStatus->hide();
+        return;
+    }
+    m_traceStatus->setToolTip(writer->path());
+    if (writer->stopped()) {
+        traceStopped(writer->reason());
+    } else {
+        m_traceStatus->setStyleSheet({});
+        m_traceStatus->setText(QStringLiteral("trace: %1").arg(writer->path()));
+    }
+    m_traceStatus->show();
+    connect(writer, &trace::TraceWriter::traceStopped, this, &LineMonitor::traceStopped);
+    connect(writer, &QObject::destroyed, this, [this] { showTrace(nullptr); });
+}
+
+void LineMonitor::traceStopped(const QString& reason) {
+    m_traceStatus->setStyleSheet(QStringLiteral("color: #B00000;"));
+    m_traceStatus->setText(QStringLiteral("trace stopped: %1").arg(reason));
+    m_traceStatus->show();
+}
+
+std::optional<QString> LineMonitor::saveTo(const QString& path) {
+    addBatch(); // what has arrived is part of what the table holds
+    trace::TraceWriter writer;
+    if (!writer.open(path, trace::TraceWriter::Mode::Replace))
+        return writer.reason();
+    for (int row = 0; row < m_frameModel.rowCount() && !writer.stopped(); ++row)
+        writer.frame(m_frameModel.event(row));
+    writer.close();
+    if (writer.stopped())
+        return writer.reason();
+    return std::nullopt;
+}
+
+void LineMonitor::saveClicked() {
+    const QString suggested = QDir::home().filePath(
+        QStringLiteral("trace-%1.csv")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save frames"), suggested,
+                                     QStringLiteral("Trace files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    if (const std::optional<QString> failure = saveTo(path))
+        QMessageBox::warning(this, QStringLiteral("Save frames"),
+                             QStringLiteral("%1 could not be written: %2").arg(path, *failure));
+}
+
+} // namespace rio::monitor
