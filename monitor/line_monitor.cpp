@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -45,12 +47,15 @@ LineMonitor::LineMonitor(const trace::LineCounters& counters, QWidget* parent)
     m_counterView->setObjectName(QStringLiteral("counters"));
     m_counterView->setModel(&m_counterModel);
     setUniformRows(m_counterView);
+    m_counterView->setSelectionMode(QAbstractItemView::NoSelection);
+    m_counterView->setFocusPolicy(Qt::NoFocus);
     m_counterView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_counterView->horizontalHeader()->setStretchLastSection(true);
-    m_counterView->setMinimumHeight(m_counterView->horizontalHeader()->sizeHint().height() +
-                                    trace::kBoardCount *
-                                        m_counterView->verticalHeader()->defaultSectionSize() +
-                                    2 * m_counterView->frameWidth());
+    const int countersHeight =
+        m_counterView->horizontalHeader()->sizeHint().height() +
+        trace::kBoardCount * m_counterView->verticalHeader()->defaultSectionSize() +
+        2 * m_counterView->frameWidth();
+    m_counterView->setMinimumHeight(countersHeight);
 
     m_frameView = new QTableView;
     m_frameView->setObjectName(QStringLiteral("frames"));
@@ -58,17 +63,33 @@ LineMonitor::LineMonitor(const trace::LineCounters& counters, QWidget* parent)
     setUniformRows(m_frameView);
     m_frameView->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     m_frameView->setAlternatingRowColors(true);
+    // Column widths from sample texts, never from the rows: sizing to
+    // contents would visit every row held.
     QHeaderView* header = m_frameView->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(true);
-    const int digit = m_frameView->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    header->resizeSection(FrameTableModel::TimeColumn, 14 * digit);
-    header->resizeSection(FrameTableModel::BoardColumn, 7 * digit);
-    header->resizeSection(FrameTableModel::DirectionColumn, 5 * digit);
-    header->resizeSection(FrameTableModel::KindColumn, 7 * digit);
-    header->resizeSection(FrameTableModel::FrameColumn, 40 * digit);
-    header->resizeSection(FrameTableModel::HexColumn, 66 * digit);
-    header->resizeSection(FrameTableModel::OutcomeColumn, 18 * digit);
+    const QFontMetrics text = m_frameView->fontMetrics();
+    const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    constexpr int kPadding = 16;
+    const auto width = [&](const QFontMetrics& metrics, const QString& sample) {
+        return metrics.horizontalAdvance(sample) + kPadding;
+    };
+    // A read reply is 21 bytes: 29 characters readable, 62 in hex.
+    const int widths[FrameTableModel::ColumnCount] = {
+        width(text, QStringLiteral("00:00:00.000")),
+        width(text, QStringLiteral("Board")),
+        width(text, QStringLiteral("Dir")),
+        width(text, QStringLiteral("write")),
+        width(fixed, QString(30, QLatin1Char('0'))),
+        width(fixed, QString(63, QLatin1Char('0'))),
+        width(text, QStringLiteral("rejected:command")),
+        width(text, QStringLiteral("Response ms")),
+    };
+    int tableWidth = 0;
+    for (int column = 0; column < FrameTableModel::ColumnCount; ++column) {
+        header->resizeSection(column, widths[column]);
+        tableWidth += widths[column];
+    }
 
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(m_counterView);
@@ -76,6 +97,9 @@ LineMonitor::LineMonitor(const trace::LineCounters& counters, QWidget* parent)
     split->setStretchFactor(0, 0);
     split->setStretchFactor(1, 1);
     split->setChildrenCollapsible(false);
+    const int rowHeight = m_frameView->verticalHeader()->defaultSectionSize();
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    split->setSizes({countersHeight + scrollBar, 30 * rowHeight});
 
     m_pause = new QPushButton(QStringLiteral("Pause"));
     m_pause->setObjectName(QStringLiteral("pause"));
@@ -113,7 +137,8 @@ LineMonitor::LineMonitor(const trace::LineCounters& counters, QWidget* parent)
     m_counterTimer.setInterval(kCounterRefresh);
     connect(&m_counterTimer, &QTimer::timeout, this, &LineMonitor::refreshCounters);
 
-    resize(115 * digit + 40, 40 * m_frameView->verticalHeader()->defaultSectionSize());
+    resize(tableWidth + scrollBar + 2 * m_frameView->frameWidth() + 24,
+           countersHeight + scrollBar + 34 * rowHeight);
 }
 
 LineMonitor::~LineMonitor() = default;
