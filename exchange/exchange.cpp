@@ -105,26 +105,59 @@ public:
         std::optional<microseconds> response;
         if (m_sentAt && outcome != FrameOutcome::NoAnswer)
             response = duration_cast<microseconds>(m_endedAt - *m_sentAt);
-        if (outcome == FrameOutcome::Ok)
+        if (outcome == FrameOutcome::Ok) {
             qCDebug(lcExchange).noquote() << "board" << m_board.number << kindWord(m_kind) << "RX"
                                           << protocol::readableFrame(reply).c_str();
-        else
-            qCWarning(lcExchange).noquote()
-                << "board" << m_board.number << "(" << m_board.state->address.c_str() << ")"
-                << kindWord(m_kind) << outcomeWord(outcome) << "after"
-                << duration_cast<milliseconds>(m_endedAt - m_sentAt.value_or(m_endedAt)).count()
-                << "ms:"
-                << (reply.empty() ? "nothing received" : protocol::readableFrame(reply).c_str());
+            recovered();
+        } else {
+            const auto waited =
+                duration_cast<milliseconds>(m_endedAt - m_sentAt.value_or(m_endedAt));
+            failed(outcomeWord(outcome),
+                   QStringLiteral("%1 after %2 ms: %3")
+                       .arg(QLatin1String(outcomeWord(outcome)))
+                       .arg(waited.count())
+                       .arg(reply.empty()
+                                ? QStringLiteral("nothing received")
+                                : QString::fromStdString(protocol::readableFrame(reply))));
+        }
         tell(Direction::Rx, reply, outcome, response, {});
     }
 
     void portFailed(const serial::PortError& error) {
-        qCWarning(lcExchange).noquote() << "board" << m_board.number << kindWord(m_kind)
-                                        << "exchange failed on the port:" << error.what();
+        failed(std::string("port-error: ") + error.what(),
+               QStringLiteral("failed on the port: %1").arg(QString::fromLocal8Bit(error.what())));
         tell(Direction::Rx, {}, FrameOutcome::PortError, std::nullopt, error.what());
     }
 
 private:
+    std::string& logged() {
+        return m_kind == ExchangeKind::Read ? m_board.state->readFailureLogged
+                                            : m_board.state->writeFailureLogged;
+    }
+
+    // A warning the first time a failure of this kind is seen, debug detail
+    // while it repeats.
+    void failed(const std::string& what, const QString& detail) {
+        const QString line = QStringLiteral("board %1 (%2) %3 %4")
+                                 .arg(m_board.number)
+                                 .arg(QString::fromLatin1(m_board.state->address.c_str()))
+                                 .arg(QLatin1String(kindWord(m_kind)), detail);
+        if (logged() == what) {
+            qCDebug(lcExchange).noquote() << line;
+            return;
+        }
+        logged() = what;
+        qCWarning(lcExchange).noquote() << line;
+    }
+
+    void recovered() {
+        if (logged().empty())
+            return;
+        logged().clear();
+        qCInfo(lcExchange).noquote()
+            << "board" << m_board.number << kindWord(m_kind) << "answers again";
+    }
+
     void tell(Direction direction, std::string_view bytes, FrameOutcome outcome,
               std::optional<microseconds> response, std::string reason) {
         if (!m_line.observer)

@@ -37,6 +37,11 @@ struct BoardState {
     std::optional<protocol::Bits> inBits; // last accepted inputs; none before the first
     std::string adRawA;                   // last analog fields as received
     std::string adRawB;
+    // What the log last said of this board's failing reads and writes: a
+    // failure that repeats on every poll is logged once, not ten times a
+    // second, and logged again when it changes or after the board recovers.
+    std::string readFailureLogged;
+    std::string writeFailureLogged;
 };
 
 struct Board {
