@@ -1,0 +1,403 @@
+#include "board_test.h"
+
+#include "trace_format.h"
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+
+namespace rio::poll {
+
+namespace {
+
+using namespace std::chrono;
+using exchange::ExchangeKind;
+using exchange::FrameEvent;
+using exchange::FrameOutcome;
+
+const QString kCommunication = QStringLiteral("communication");
+const QString kLoopback = QStringLiteral("loopback");
+const QString kAnalog = QStringLiteral("analog");
+const QString kTeardown = QStringLiteral("teardown");
+
+protocol::Bits allOff() {
+    protocol::Bits bits;
+    bits.fill('0');
+    return bits;
+}
+
+// Passes the acceptance tests of its kind; a read whose analog field is not
+// a number still carries its inputs.
+bool accepted(const FrameEvent& reply) {
+    return reply.outcome == FrameOutcome::Ok ||
+           (reply.kind == ExchangeKind::Read && reply.outcome == FrameOutcome::RejectedAnalog);
+}
+
+// Plain decimal text as a number; not through the C library, whose reading
+// follows the user's locale.
+std::optional<double> decimal(std::string_view text) {
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || ptr != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> analogValue(std::string_view field) {
+    const std::optional<std::string> text = protocol::analogDisplayText(field);
+    return text ? decimal(*text) : std::nullopt;
+}
+
+// Input or output k (1 to 8) sits at index 8 - k of the states as on the line.
+int linePosition(int k) {
+    return 8 - k;
+}
+
+QString lineOrder(const protocol::Bits& bits) {
+    QString text;
+    for (int k = 8; k >= 1; --k)
+        text += QChar(bits[std::size_t(k - 1)]);
+    return text;
+}
+
+// One pattern of the loop-back step: the outputs driven and what the mapped
+// inputs must show. An input the map does not name is not checked ('x').
+struct Pattern {
+    QString name;
+    QString label; // for messages: "output 3 alone"
+    protocol::Bits outputs = allOff();
+    QString expected = QStringLiteral("xxxxxxxx");
+};
+
+std::vector<Pattern> patterns(const std::vector<LoopLink>& links) {
+    Pattern off{QStringLiteral("all_off"), QStringLiteral("all outputs off")};
+    Pattern on{QStringLiteral("all_on"), QStringLiteral("all outputs on")};
+    for (const LoopLink& link : links) {
+        off.expected[linePosition(link.input)] = QLatin1Char('0');
+        on.expected[linePosition(link.input)] = QLatin1Char('1');
+        on.outputs[std::size_t(link.output - 1)] = '1';
+    }
+    std::vector<Pattern> all{off};
+    for (const LoopLink& alone : links) {
+        Pattern pattern{QStringLiteral("output_%1_alone").arg(alone.output),
+                        QStringLiteral("output %1 alone").arg(alone.output)};
+        pattern.outputs[std::size_t(alone.output - 1)] = '1';
+        pattern.expected = off.expected;
+        pattern.expected[linePosition(alone.input)] = QLatin1Char('1');
+        all.push_back(pattern);
+    }
+    all.push_back(on);
+    return all;
+}
+
+// "input 3 off (expected on), input 4 on (expected off)"; empty when right.
+QString wrongInputs(const QString& seen, const QString& expected) {
+    QStringList wrong;
+    for (int k = 1; k <= 8; ++k) {
+        const QChar want = expected[linePosition(k)];
+        const QChar got = seen[linePosition(k)];
+        if (want != QLatin1Char('x') && got != want)
+            wrong << QStringLiteral("input %1 %2 (expected %3)")
+                         .arg(k)
+                         .arg(got == QLatin1Char('1') ? "on" : "off")
+                         .arg(want == QLatin1Char('1') ? "on" : "off");
+    }
+    return wrong.join(QStringLiteral(", "));
+}
+
+QJsonValue limitValue(const std::optional<double>& limit) {
+    return limit ? QJsonValue(*limit) : QJsonValue();
+}
+
+// By nearest rank, as the response times' median: the ceil(n/2)-th
+// smallest, always a reading the board gave.
+double median(std::vector<double> values) {
+    std::ranges::sort(values);
+    return values[(values.size() + 1) / 2 - 1];
+}
+
+} // namespace
+
+BoardTest::BoardTest(const exchange::Line& line, exchange::FrameFanout& fanout, const Plan& plan,
+                     std::function<bool()> stopRequested)
+    : m_line(line), m_fanout(fanout), m_plan(plan),
+      m_stopRequested(std::move(stopRequested)), m_board{1, &m_display, &m_state} {
+    m_state.address = plan.board;
+    m_state.outBits = allOff();
+    m_fanout.add(this);
+}
+
+BoardTest::~BoardTest() {
+    m_fanout.remove(this);
+}
+
+void BoardTest::frame(const FrameEvent& event) {
+    if (m_counters)
+        m_counters->count(event);
+    if (event.board != m_board.number || event.direction != exchange::Direction::Rx)
+        return;
+    m_lastReply = event;
+    if (event.outcome == FrameOutcome::PortError)
+        m_portFailure = QString::fromStdString(event.reason);
+}
+
+std::optional<FrameEvent> BoardTest::exchangeOnce(ExchangeKind kind) {
+    m_lastReply.reset();
+    if (kind == ExchangeKind::Read)
+        exchange::readBoard(m_line, m_board);
+    else
+        exchange::writeBoard(m_line, m_board);
+    return m_lastReply;
+}
+
+std::optional<FrameEvent> BoardTest::untilAccepted(ExchangeKind kind, bool stoppable) {
+    std::optional<FrameEvent> reply;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        if (stoppable && stopped())
+            return std::nullopt;
+        reply = exchangeOnce(kind);
+        if (!reply || accepted(*reply) || reply->outcome == FrameOutcome::PortError)
+            break;
+    }
+    return reply;
+}
+
+QString BoardTest::interruption() const {
+    const QString reason = m_stopReason ? m_stopReason() : QString();
+    return reason.isEmpty() ? QStringLiteral("interrupted")
+                            : QStringLiteral("interrupted by %1").arg(reason);
+}
+
+std::vector<StepResult> BoardTest::run() {
+    std::vector<StepResult> steps;
+    // Why the steps after one cannot run (teardown runs whatever).
+    QString notRun;
+    StepOutcome notRunOutcome = StepOutcome::Skipped;
+    const auto step = [&](const QString& name, bool present, StepResult (BoardTest::*body)()) {
+        StepResult result;
+        if (!present) {
+            result.message = QStringLiteral("not in the plan");
+        } else if (!notRun.isEmpty()) {
+            result.outcome = notRunOutcome;
+            result.message = QStringLiteral("not run: ") + notRun;
+        } else {
+            if (m_progress)
+                m_progress(name);
+            const auto began = steady_clock::now();
+            result = (this->*body)();
+            result.duration = duration_cast<milliseconds>(steady_clock::now() - began);
+            if (m_portFailure) {
+                notRun = QStringLiteral("the port failed");
+            } else if (stopped()) {
+                notRun = interruption();
+            } else if (name == kCommunication && !m_answered) {
+                // A board that accepted nothing fails every step that needs
+                // its answers, without minutes of retries to show it.
+                notRun = QStringLiteral("the board accepted no exchange in the communication step");
+                notRunOutcome = StepOutcome::Fail;
+            }
+        }
+        result.name = name;
+        steps.push_back(std::move(result));
+    };
+    step(kCommunication, m_plan.communication.has_value(), &BoardTest::communication);
+    step(kLoopback, m_plan.loopback.has_value(), &BoardTest::loopback);
+    step(kAnalog, m_plan.analog1 || m_plan.analog2, &BoardTest::analog);
+    notRun.clear();
+    step(kTeardown, true, &BoardTest::teardown);
+    return steps;
+}
+
+StepResult BoardTest::communication() {
+    const CommunicationPlan& plan = *m_plan.communication;
+    StepResult result;
+    m_state.outBits = allOff();
+    int exchanges = 0;
+    int failures = 0;
+    m_counters.emplace();
+    const auto tally = [&](const std::optional<FrameEvent>& reply) {
+        if (!reply)
+            return;
+        ++exchanges;
+        if (reply->outcome == FrameOutcome::Ok)
+            m_answered = true;
+        else
+            ++failures;
+    };
+    bool interrupted = false;
+    for (int cycle = 0; cycle < plan.cycles && !interrupted && !m_portFailure; ++cycle) {
+        // A cycle is the panel's board poll: the read, then the write.
+        for (const ExchangeKind kind : {ExchangeKind::Read, ExchangeKind::Write}) {
+            if (stopped()) {
+                interrupted = true;
+                break;
+            }
+            const std::optional<FrameEvent> reply = exchangeOnce(kind);
+            tally(reply);
+            if (reply && kind == ExchangeKind::Read &&
+                protocol::judgeReadReply(reply->bytes) == protocol::Verdict::Accepted) {
+                const protocol::ReadReply decoded = protocol::decodeReadReply(reply->bytes);
+                if (const auto a = analogValue(decoded.analogA))
+                    m_analog1.push_back(*a);
+                if (const auto b = analogValue(decoded.analogB))
+                    m_analog2.push_back(*b);
+            }
+        }
+    }
+
+    Measurement count{QStringLiteral("exchanges"), exchanges, QJsonValue(), QJsonValue()};
+    Measurement failed{QStringLiteral("failures"), failures, QJsonValue(), plan.maxFailures};
+    failed.outcome = failures <= plan.maxFailures ? StepOutcome::Pass : StepOutcome::Fail;
+    std::optional<double> p95;
+    if (const auto times = m_counters->responseTimes(m_board.number))
+        p95 = decimal(trace::millisecondsText(times->p95)); // as the trace writes it
+    m_counters.reset();
+    Measurement response{QStringLiteral("response_p95_ms"), p95 ? QJsonValue(*p95) : QJsonValue(),
+                         QJsonValue(), limitValue(plan.maxResponseMs)};
+    if (plan.maxResponseMs && (!p95 || *p95 > *plan.maxResponseMs))
+        response.outcome = StepOutcome::Fail;
+    result.measurements = {count, failed, response};
+
+    QString p95Text = p95 ? QStringLiteral("%1 ms").arg(*p95) : QStringLiteral("none answered");
+    if (plan.maxResponseMs)
+        p95Text += QStringLiteral(" (at most %1)").arg(*plan.maxResponseMs);
+    result.message = QStringLiteral("%1 exchanges, %2 not accepted (at most %3); response p95 %4")
+                         .arg(exchanges)
+                         .arg(failures)
+                         .arg(plan.maxFailures)
+                         .arg(p95Text);
+    if (m_portFailure) {
+        result.outcome = StepOutcome::Error;
+        result.message =
+            QStringLiteral("the port failed: %1; ").arg(*m_portFailure) + result.message;
+    } else if (interrupted) {
+        result.outcome = StepOutcome::Error;
+        result.message = interruption() + QStringLiteral(" after ") + result.message;
+    } else {
+        result.outcome =
+            failed.outcome == StepOutcome::Pass && response.outcome == StepOutcome::Pass
+                ? StepOutcome::Pass
+                : StepOutcome::Fail;
+    }
+    return result;
+}
+
+StepResult BoardTest::loopback() {
+    StepResult result;
+    QStringList failures;
+    for (const Pattern& pattern : patterns(*m_plan.loopback)) {
+        Measurement measurement{pattern.name, QJsonValue(), pattern.expected, pattern.expected};
+        m_state.outBits = pattern.outputs;
+        const std::optional<FrameEvent> written = untilAccepted(ExchangeKind::Write);
+        std::optional<FrameEvent> read;
+        if (written && accepted(*written))
+            read = untilAccepted(ExchangeKind::Read);
+        if (m_portFailure) {
+            result.outcome = StepOutcome::Error;
+            result.message =
+                QStringLiteral("the port failed during %1: %2").arg(pattern.label, *m_portFailure);
+            return result;
+        }
+        if (stopped() && !(read && accepted(*read))) {
+            result.outcome = StepOutcome::Error;
+            result.message = interruption() + QStringLiteral(" during ") + pattern.label;
+            return result;
+        }
+        if (!written || !accepted(*written)) {
+            measurement.outcome = StepOutcome::Fail;
+            failures << QStringLiteral("%1: the board accepted no write in %2 tries")
+                            .arg(pattern.label)
+                            .arg(kTries);
+        } else if (!read || !accepted(*read)) {
+            measurement.outcome = StepOutcome::Fail;
+            failures << QStringLiteral("%1: the board answered no read in %2 tries")
+                            .arg(pattern.label)
+                            .arg(kTries);
+        } else {
+            const QString seen = lineOrder(protocol::decodeReadReply(read->bytes).inBits);
+            measurement.value = seen;
+            const QString wrong = wrongInputs(seen, pattern.expected);
+            if (!wrong.isEmpty()) {
+                measurement.outcome = StepOutcome::Fail;
+                failures << pattern.label + QStringLiteral(": ") + wrong;
+            }
+        }
+        result.measurements.push_back(measurement);
+        if (stopped()) {
+            result.outcome = StepOutcome::Error;
+            result.message = interruption() + QStringLiteral(" after ") + pattern.label;
+            return result;
+        }
+    }
+    result.outcome = failures.isEmpty() ? StepOutcome::Pass : StepOutcome::Fail;
+    result.message = failures.isEmpty()
+                         ? QStringLiteral("%1 patterns, every mapped input as driven")
+                               .arg(result.measurements.size())
+                         : failures.join(QStringLiteral("; "));
+    return result;
+}
+
+StepResult BoardTest::analog() {
+    StepResult result;
+    result.outcome = StepOutcome::Pass;
+    QStringList parts;
+    const auto channel = [&](const QString& name, const std::optional<Limits>& limits,
+                             const std::vector<double>& readings) {
+        if (!limits)
+            return;
+        Measurement measurement{name + QStringLiteral("_median"), QJsonValue(),
+                                limitValue(limits->min), limitValue(limits->max)};
+        QString range = QStringLiteral("%1..%2")
+                            .arg(limits->min ? QString::number(*limits->min) : QString())
+                            .arg(limits->max ? QString::number(*limits->max) : QString());
+        if (readings.empty()) {
+            measurement.outcome = StepOutcome::Fail;
+            parts << QStringLiteral("%1: no reading (%2)").arg(name, range);
+        } else {
+            const double value = median(readings);
+            measurement.value = value;
+            const bool within =
+                (!limits->min || value >= *limits->min) && (!limits->max || value <= *limits->max);
+            measurement.outcome = within ? StepOutcome::Pass : StepOutcome::Fail;
+            parts << QStringLiteral("%1 median %2 of %3 readings %4 %5")
+                         .arg(name)
+                         .arg(value)
+                         .arg(readings.size())
+                         .arg(within ? "within" : "outside")
+                         .arg(range);
+        }
+        if (measurement.outcome == StepOutcome::Fail)
+            result.outcome = StepOutcome::Fail;
+        result.measurements.push_back(measurement);
+    };
+    channel(QStringLiteral("analog1"), m_plan.analog1, m_analog1);
+    channel(QStringLiteral("analog2"), m_plan.analog2, m_analog2);
+    result.message = parts.join(QStringLiteral("; "));
+    return result;
+}
+
+StepResult BoardTest::teardown() {
+    StepResult result;
+    m_state.outBits = allOff();
+    // Tried even after the port failed: it may have been a passing fault.
+    const std::optional<QString> earlier = std::exchange(m_portFailure, std::nullopt);
+    const std::optional<FrameEvent> written = untilAccepted(ExchangeKind::Write, false);
+    if (written && accepted(*written)) {
+        result.outcome = StepOutcome::Pass;
+        result.message = QStringLiteral("all outputs off, confirmed by an accepted write");
+    } else if (m_portFailure || earlier) {
+        result.outcome = StepOutcome::Error;
+        result.message = QStringLiteral("outputs not confirmed off: the port failed: %1")
+                             .arg(m_portFailure.value_or(earlier.value_or(QString())));
+    } else {
+        result.outcome = StepOutcome::Fail;
+        result.message =
+            QStringLiteral("outputs not confirmed off: the board accepted no write in %1 tries")
+                .arg(kTries);
+    }
+    if (!m_portFailure)
+        m_portFailure = earlier;
+    return result;
+}
+
+} // namespace rio::poll

@@ -1,0 +1,91 @@
+#pragma once
+// The go/no-go test of one board, step by step, on the panel's own exchanges:
+//   communication  read+write cycles with all outputs off, against the limits
+//                  on failures and the 95th percentile of response times;
+//   loopback       every mapped input off with all outputs off, only its
+//                  mapped input on with each output alone, all mapped inputs
+//                  on with all on; inputs are read after the write was accepted;
+//   analog         the median of the communication step's readings against
+//                  each channel's limits;
+//   teardown       all outputs off, confirmed by an accepted write: always,
+//                  after a failure, a port failure or a stop request too.
+// What happened is learnt from the frame events of the line's observer.
+
+#include "counters.h"
+#include "exchange.h"
+#include "plan.h"
+#include "recording_display.h"
+#include "test_record.h"
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace rio::poll {
+
+// A write or read that gets no accepted reply is tried this often before the
+// step gives up on it, so that one lost frame fails the communication step,
+// whose limits count it, and not the steps after it.
+inline constexpr int kTries = 3;
+
+class BoardTest : private exchange::FrameObserver {
+public:
+    // `fanout` must be the line's observer; the test listens on it while it
+    // runs. `stopRequested` is asked between exchanges.
+    BoardTest(const exchange::Line& line, exchange::FrameFanout& fanout, const Plan& plan,
+              std::function<bool()> stopRequested);
+    ~BoardTest() override;
+    BoardTest(const BoardTest&) = delete;
+    BoardTest& operator=(const BoardTest&) = delete;
+
+    // Called with a step's name as it begins.
+    void setProgress(std::function<void(const QString&)> progress) {
+        m_progress = std::move(progress);
+    }
+    // Says why a stop was requested, for the interrupted step's message.
+    void setStopReason(std::function<QString()> reason) { m_stopReason = std::move(reason); }
+
+    // Runs the steps in order and returns them, teardown always last.
+    [[nodiscard]] std::vector<StepResult> run();
+
+private:
+    void frame(const exchange::FrameEvent& event) override;
+
+    // One exchange; its RX event, or none when it did not run.
+    std::optional<exchange::FrameEvent> exchangeOnce(exchange::ExchangeKind kind);
+    // Up to kTries exchanges until one is accepted (a read: passes the
+    // acceptance tests); the last RX event, or none when stopped first.
+    std::optional<exchange::FrameEvent> untilAccepted(exchange::ExchangeKind kind,
+                                                      bool stoppable = true);
+
+    [[nodiscard]] bool stopped() const { return m_stopRequested(); }
+    [[nodiscard]] QString interruption() const;
+
+    StepResult communication();
+    StepResult loopback();
+    StepResult analog();
+    StepResult teardown();
+
+    exchange::Line m_line;
+    exchange::FrameFanout& m_fanout;
+    const Plan& m_plan;
+    std::function<bool()> m_stopRequested;
+    std::function<void(const QString&)> m_progress;
+    std::function<QString()> m_stopReason;
+
+    RecordingDisplay m_display;
+    exchange::BoardState m_state;
+    exchange::Board m_board;
+
+    std::optional<exchange::FrameEvent> m_lastReply;
+    // The port's own words once an exchange failed on it.
+    std::optional<QString> m_portFailure;
+    // The analog readings of the communication step's reads.
+    std::vector<double> m_analog1;
+    std::vector<double> m_analog2;
+    // The communication step's counts, while it runs.
+    std::optional<trace::LineCounters> m_counters;
+    bool m_answered = false; // any accepted exchange in the communication step
+};
+
+} // namespace rio::poll

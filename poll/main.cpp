@@ -1,0 +1,35 @@
+// riopoll: polls the boards of one line without a window, or tests one board
+// go/no-go against a plan. This file only reads the command line and hands
+// over; see program.h.
+
+#include "options.h"
+#include "program.h"
+#include "stop_signals.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("riopoll"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RIOPOLL_VERSION));
+    // riopoll reports every exchange itself; the exchanges' own warning per
+    // failed exchange would say it twice on standard error. QT_LOGGING_RULES
+    // still wins over this.
+    QLoggingCategory::setFilterRules(QStringLiteral("rio.exchange.warning=false"));
+
+    const rio::poll::ParsedOptions parsed = rio::poll::parseOptions(QCoreApplication::arguments());
+    if (!parsed.options) {
+        if (parsed.error.isEmpty()) {
+            std::fputs(qUtf8Printable(parsed.text), stdout);
+            return 0;
+        }
+        std::fprintf(stderr, "riopoll: %s\ntry riopoll --help\n", qUtf8Printable(parsed.error));
+        return 2;
+    }
+    rio::poll::StopSignals stop;
+    return parsed.options->test ? rio::poll::runBoardTest(*parsed.options, stop)
+                                : rio::poll::runPolling(*parsed.options, stop);
+}

@@ -1,0 +1,261 @@
+#include "options.h"
+
+#include "plan.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <limits>
+
+namespace rio::poll {
+
+namespace {
+
+using namespace std::chrono;
+
+ParsedOptions failure(const QString& why) {
+    return ParsedOptions{std::nullopt, why, {}};
+}
+
+std::optional<long long> wholeNumber(const QString& text, long long from, long long to) {
+    bool ok = false;
+    const long long value = text.toLongLong(&ok);
+    if (!ok || value < from || value > to || text.startsWith(QLatin1Char('+')))
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<milliseconds> parseDuration(const QString& text) {
+    if (text == QStringLiteral("0"))
+        return milliseconds(0);
+    static const QRegularExpression form(QStringLiteral("^(\\d{1,9})(ms|s|m|h)$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const long long amount = match.captured(1).toLongLong();
+    const QString unit = match.captured(2);
+    if (unit == QStringLiteral("ms"))
+        return milliseconds(amount);
+    if (unit == QStringLiteral("s"))
+        return seconds(amount);
+    if (unit == QStringLiteral("m"))
+        return minutes(amount);
+    return hours(amount);
+}
+
+std::optional<protocol::Bits> parseLineStates(const QString& text) {
+    static const QRegularExpression form(QStringLiteral("^[01]{8}$"));
+    if (!form.match(text).hasMatch())
+        return std::nullopt;
+    protocol::Bits bits;
+    // On the line output 8 travels first.
+    for (int k = 0; k < 8; ++k)
+        bits[std::size_t(k)] = text[7 - k].toLatin1();
+    return bits;
+}
+
+ParsedOptions parseOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Polls remote I/O boards on one RS-485 line without a window, or tests one board\n"
+        "go/no-go against a plan and writes a report.\n"
+        "Polling:    riopoll --device PATH | --port N [--boards 01,02,03] [--count N]\n"
+        "Board test: riopoll --test PLAN --device PATH | --port N [--unit SERIAL] [--report DIR]\n"
+        "Exit status: 0 every exchange accepted / the board passed, 1 an exchange was not\n"
+        "accepted / the board failed, 2 could not poll or test."));
+    const QCommandLineOption help(QStringList{"h", "help"}, QStringLiteral("Show this text."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version."));
+    const QCommandLineOption device(
+        QStringLiteral("device"),
+        QStringLiteral("The serial device of the line, e.g. /dev/ttyUSB0."),
+        QStringLiteral("path"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("The line as the panel numbers ports (riopanel --list-ports)."),
+        QStringLiteral("n"));
+    const QCommandLineOption speed(
+        QStringLiteral("speed"),
+        QStringLiteral("Line speed in bit/s (default 9600; with --test the plan's, which this "
+                       "overrides)."),
+        QStringLiteral("bit/s"));
+    const QCommandLineOption boards(
+        QStringLiteral("boards"),
+        QStringLiteral("Addresses to poll, in this order, one to three (default 01,02,03)."),
+        QStringLiteral("list"));
+    const QCommandLineOption outputs(
+        QStringLiteral("outputs"),
+        QStringLiteral("A board's requested outputs, eight 0/1 as on the line (output 8 "
+                       "first), e.g. 01=00000101; repeatable. Default all off."),
+        QStringLiteral("addr=states"));
+    const QCommandLineOption count(
+        QStringLiteral("count"),
+        QStringLiteral("Stop after N board polls (a read and a write each)."), QStringLiteral("n"));
+    const QCommandLineOption duration(QStringLiteral("duration"),
+                                      QStringLiteral("Stop after this long, e.g. 10s, 2m."),
+                                      QStringLiteral("time"));
+    const QCommandLineOption interval(
+        QStringLiteral("interval"),
+        QStringLiteral("From one board poll to the next (default 100ms); 0 runs them back to "
+                       "back, as fast as the line allows."),
+        QStringLiteral("time"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("Output per exchange on standard output: table (default), csv (the "
+                       "trace format, a row per frame) or jsonl (an object per exchange)."),
+        QStringLiteral("format"));
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Also append every frame to this trace file."),
+                                   QStringLiteral("file"));
+    const QCommandLineOption test(QStringLiteral("test"),
+                                  QStringLiteral("Test one board go/no-go with this plan (see "
+                                                 "docs/board-test.md)."),
+                                  QStringLiteral("plan"));
+    const QCommandLineOption unit(QStringLiteral("unit"),
+                                  QStringLiteral("With --test: the serial number of the board "
+                                                 "under test, for the report."),
+                                  QStringLiteral("serial"));
+    const QCommandLineOption report(
+        QStringLiteral("report"),
+        QStringLiteral("With --test: write the report into a new folder under DIR."),
+        QStringLiteral("dir"));
+    parser.addOptions({help, version, device, port, speed, boards, outputs, count, duration,
+                       interval, format, trace, test, unit, report});
+
+    if (!parser.parse(arguments))
+        return failure(parser.errorText());
+    if (parser.isSet(help))
+        return ParsedOptions{std::nullopt, {}, parser.helpText()};
+    if (parser.isSet(version))
+        return ParsedOptions{
+            std::nullopt,
+            {},
+            QStringLiteral("riopoll %1\n").arg(QCoreApplication::applicationVersion())};
+    if (!parser.positionalArguments().isEmpty())
+        return failure(QStringLiteral("unexpected argument '%1'")
+                           .arg(parser.positionalArguments().constFirst()));
+    for (const QCommandLineOption* once : {&device, &port, &speed, &boards, &count, &duration,
+                                           &interval, &format, &trace, &test, &unit, &report})
+        if (parser.values(*once).size() > 1)
+            return failure(
+                QStringLiteral("--%1 is given more than once").arg(once->names().constLast()));
+
+    Options options;
+    if (parser.isSet(device) == parser.isSet(port))
+        return failure(QStringLiteral("give the line as either --device PATH or --port N"));
+    if (parser.isSet(device)) {
+        options.device = parser.value(device);
+        if (options.device.isEmpty())
+            return failure(QStringLiteral("--device needs a path"));
+    } else {
+        const auto number = wholeNumber(parser.value(port), 1, 32767);
+        if (!number)
+            return failure(QStringLiteral("--port takes a port number from 1, not '%1'")
+                               .arg(parser.value(port)));
+        options.port = int(*number);
+    }
+    if (parser.isSet(speed)) {
+        const auto bits = wholeNumber(parser.value(speed), 1, 4'000'000);
+        if (!bits)
+            return failure(QStringLiteral("--speed takes bit/s, e.g. 9600, not '%1'")
+                               .arg(parser.value(speed)));
+        options.speed = std::int32_t(*bits);
+    }
+
+    if (parser.isSet(test)) {
+        for (const QCommandLineOption* pollOnly :
+             {&boards, &outputs, &count, &duration, &interval, &format, &trace})
+            if (parser.isSet(*pollOnly))
+                return failure(QStringLiteral("--%1 is for polling, not for --test (the plan "
+                                              "says what the test does)")
+                                   .arg(pollOnly->names().constLast()));
+        options.test = TestSettings{parser.value(test), parser.value(unit), parser.value(report)};
+        if (options.test->planPath.isEmpty())
+            return failure(QStringLiteral("--test needs a plan file"));
+        if (parser.isSet(report) && options.test->reportDir.isEmpty())
+            return failure(QStringLiteral("--report needs a folder"));
+        return ParsedOptions{std::move(options), {}, {}};
+    }
+    for (const QCommandLineOption* testOnly : {&unit, &report})
+        if (parser.isSet(*testOnly))
+            return failure(
+                QStringLiteral("--%1 goes with --test").arg(testOnly->names().constLast()));
+
+    PollSettings& poll = options.poll;
+    if (parser.isSet(boards)) {
+        poll.boards.clear();
+        for (const QString& text : parser.value(boards).split(QLatin1Char(','))) {
+            const auto address = boardAddress(text.trimmed().toStdString());
+            if (!address)
+                return failure(QStringLiteral("--boards: '%1' is not a board address (one or "
+                                              "two characters)")
+                                   .arg(text));
+            if (std::ranges::find(poll.boards, *address) != poll.boards.end())
+                return failure(QStringLiteral("--boards names %1 twice")
+                                   .arg(QString::fromStdString(*address)));
+            poll.boards.push_back(*address);
+        }
+        if (poll.boards.size() > 3)
+            return failure(QStringLiteral("--boards: at most three boards share a line"));
+    }
+    for (const QString& value : parser.values(outputs)) {
+        for (const QString& item : value.split(QLatin1Char(','))) {
+            const qsizetype eq = item.indexOf(QLatin1Char('='));
+            const auto address =
+                eq < 0 ? std::nullopt : boardAddress(item.left(eq).trimmed().toStdString());
+            const auto states = eq < 0 ? std::nullopt : parseLineStates(item.mid(eq + 1).trimmed());
+            if (!address || !states)
+                return failure(QStringLiteral("--outputs takes ADDR=STATES, eight 0/1 with "
+                                              "output 8 first, e.g. 01=00000101; not '%1'")
+                                   .arg(item));
+            if (std::ranges::find(poll.boards, *address) == poll.boards.end())
+                return failure(QStringLiteral("--outputs for %1, which is not among --boards")
+                                   .arg(QString::fromStdString(*address)));
+            poll.outputs[*address] = *states;
+        }
+    }
+    if (parser.isSet(count) && parser.isSet(duration))
+        return failure(QStringLiteral("give --count or --duration, not both"));
+    if (parser.isSet(count)) {
+        poll.count = wholeNumber(parser.value(count), 1, std::numeric_limits<long long>::max());
+        if (!poll.count)
+            return failure(QStringLiteral("--count takes a number of board polls from 1, not '%1'")
+                               .arg(parser.value(count)));
+    }
+    if (parser.isSet(duration)) {
+        poll.duration = parseDuration(parser.value(duration));
+        if (!poll.duration || *poll.duration <= milliseconds(0))
+            return failure(QStringLiteral("--duration takes a time such as 10s, 500ms or 2m, "
+                                          "not '%1'")
+                               .arg(parser.value(duration)));
+    }
+    if (parser.isSet(interval)) {
+        const auto time = parseDuration(parser.value(interval));
+        if (!time)
+            return failure(QStringLiteral("--interval takes a time such as 100ms or 1s, or 0, "
+                                          "not '%1'")
+                               .arg(parser.value(interval)));
+        poll.interval = *time;
+    }
+    if (parser.isSet(format)) {
+        const QString name = parser.value(format);
+        if (name == QStringLiteral("table"))
+            poll.format = OutputFormat::Table;
+        else if (name == QStringLiteral("csv"))
+            poll.format = OutputFormat::Csv;
+        else if (name == QStringLiteral("jsonl"))
+            poll.format = OutputFormat::Jsonl;
+        else
+            return failure(QStringLiteral("--format is table, csv or jsonl, not '%1'").arg(name));
+    }
+    poll.tracePath = parser.value(trace);
+    if (parser.isSet(trace) && poll.tracePath.isEmpty())
+        return failure(QStringLiteral("--trace needs a file"));
+    return ParsedOptions{std::move(options), {}, {}};
+}
+
+} // namespace rio::poll

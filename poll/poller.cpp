@@ -1,0 +1,89 @@
+#include "poller.h"
+
+#include <algorithm>
+
+namespace rio::poll {
+
+namespace {
+
+using namespace std::chrono;
+
+} // namespace
+
+Poller::Poller(const exchange::Line& line, const PollSettings& settings, QObject* parent)
+    : QObject(parent), m_line(line), m_settings(settings) {
+    std::vector<exchange::Board> boards;
+    for (std::size_t i = 0; i < m_settings.boards.size(); ++i) {
+        m_displays.push_back(std::make_unique<RecordingDisplay>());
+        auto state = std::make_unique<exchange::BoardState>();
+        state->address = m_settings.boards[i];
+        state->outBits.fill('0');
+        if (const auto found = m_settings.outputs.find(state->address);
+            found != m_settings.outputs.end())
+            state->outBits = found->second;
+        // Numbered by position in --boards, as the output and summary name them.
+        boards.push_back({int(i) + 1, m_displays.back().get(), state.get()});
+        m_states.push_back(std::move(state));
+    }
+    m_timer = std::make_unique<scheduler::PollTimer>(m_line, std::move(boards));
+
+    m_next.setSingleShot(true);
+    m_next.setTimerType(Qt::PreciseTimer);
+    connect(&m_next, &QTimer::timeout, this, &Poller::tick);
+    m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer);
+    connect(&m_deadline, &QTimer::timeout, this, &Poller::stop);
+}
+
+void Poller::start() {
+    if (m_settings.duration)
+        m_deadline.start(*m_settings.duration);
+    m_next.start(0);
+}
+
+void Poller::stop() {
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    m_next.stop();
+    m_deadline.stop();
+    if (m_ticking) {
+        // The exchange in flight finishes; holding both busy flags keeps any
+        // exchange after it in this tick off the line, as the flags keep a
+        // nested tick's exchanges off it in the panel. The read or write in
+        // flight clears only its own flag when its wait ends.
+        *m_line.readBusy = 1;
+        *m_line.writeBusy = 1;
+        return;
+    }
+    finish();
+}
+
+void Poller::tick() {
+    if (m_stopping)
+        return;
+    const auto began = steady_clock::now();
+    m_ticking = true;
+    m_timer->Timer1_Timer();
+    m_ticking = false;
+    ++m_polls;
+    if (m_stopping || (m_settings.count && m_polls >= *m_settings.count)) {
+        finish();
+        return;
+    }
+    // Board polls start an interval apart; one that overran its interval is
+    // followed at once.
+    const auto due = began + m_settings.interval;
+    const auto wait = ceil<milliseconds>(due - steady_clock::now());
+    m_next.start(std::max(milliseconds(0), wait));
+}
+
+void Poller::finish() {
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_stopping = true;
+    emit finished();
+}
+
+} // namespace rio::poll
