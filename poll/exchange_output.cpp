@@ -172,6 +172,8 @@ QString pollSummary(const trace::LineCounters& counters,
                              QString::fromStdString(trace::millisecondsText(times->max)));
         else
             text += QStringLiteral("; no response timed");
+        if (const std::string failure = counters.lastFailureText(board); !failure.empty())
+            text += QStringLiteral("; last failure: %1").arg(QString::fromStdString(failure));
         text += QLatin1Char('\n');
     }
     return text;

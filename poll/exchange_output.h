@@ -37,7 +37,8 @@ private:
 };
 
 // "board 1 (01): 20 exchanges, 19 accepted, 1 rejected, 0 no answer; response
-// median 27.1 ms, p95 27.9 ms, max 28.3 ms", one line per board.
+// median 27.1 ms, p95 27.9 ms, max 28.3 ms", and the last failure when there
+// was one (with a port error's reason), one line per board.
 [[nodiscard]] QString pollSummary(const trace::LineCounters& counters,
                                   const std::vector<protocol::BoardAddr>& boards);
 

@@ -15,10 +15,11 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("riopoll"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RIOPOLL_VERSION));
-    // riopoll reports every exchange itself; the exchanges' own warning per
-    // failed exchange would say it twice on standard error. QT_LOGGING_RULES
-    // still wins over this.
-    QLoggingCategory::setFilterRules(QStringLiteral("rio.exchange.warning=false"));
+    // riopoll reports every exchange, and why a port failed, itself; the
+    // exchanges' and the port's own warnings would say it twice on standard
+    // error. QT_LOGGING_RULES still wins over this.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("rio.exchange.warning=false\nrio.serial.warning=false"));
 
     const rio::poll::ParsedOptions parsed = rio::poll::parseOptions(QCoreApplication::arguments());
     if (!parsed.options) {

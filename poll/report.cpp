@@ -52,9 +52,10 @@ QString shown(const QJsonValue& value) {
     return QStringLiteral("-");
 }
 
+// The unit, or the board's address without one; none when the plan was refused.
 QString testName(const TestRecord& record) {
-    return QStringLiteral("board test %1")
-        .arg(record.unit.isEmpty() ? record.address : record.unit);
+    const QString board = record.unit.isEmpty() ? record.address : record.unit;
+    return board.isEmpty() ? QStringLiteral("board test") : QStringLiteral("board test ") + board;
 }
 
 int count(const TestRecord& record, StepOutcome outcome) {
@@ -192,6 +193,8 @@ QByteArray measurementsCsv(const TestRecord& record) {
 
 QString reportFolderName(const TestRecord& record) {
     QString name = record.unit.isEmpty() ? record.address : record.unit;
+    if (name.isEmpty())
+        name = QStringLiteral("board");
     for (QChar& c : name)
         if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != QLatin1Char('-') &&
             c != QLatin1Char('_') && c != QLatin1Char('.'))
@@ -232,11 +235,11 @@ QString summaryText(const TestRecord& record, const QString& reportFolder) {
     // Long messages are cut so the summary stays one screen; the report
     // holds them whole.
     constexpr qsizetype kLongest = 300;
-    QString text = QStringLiteral("%1  %2  board %3")
-                       .arg(verdictName(record.verdict()),
-                            record.unit.isEmpty() ? QStringLiteral("(no unit)")
-                                                  : QStringLiteral("unit ") + record.unit,
-                            record.address);
+    QString text = verdictName(record.verdict()) + QStringLiteral("  ") +
+                   (record.unit.isEmpty() ? QStringLiteral("(no unit)")
+                                          : QStringLiteral("unit ") + record.unit);
+    if (!record.address.isEmpty()) // none when the plan was refused
+        text += QStringLiteral("  board ") + record.address;
     text += QStringLiteral("  plan %1\n").arg(record.planFile);
     if (!record.message.isEmpty())
         text += QStringLiteral("  %1\n").arg(record.message);
