@@ -16,10 +16,13 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("riopoll"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RIOPOLL_VERSION));
     // riopoll reports every exchange, and why a port failed, itself; the
-    // exchanges' and the port's own warnings would say it twice on standard
-    // error. QT_LOGGING_RULES still wins over this.
-    QLoggingCategory::setFilterRules(
-        QStringLiteral("rio.exchange.warning=false\nrio.serial.warning=false"));
+    // exchanges' and the port's own messages would say it twice on standard
+    // error. Their debug detail stays available: QT_LOGGING_RULES wins over
+    // these rules.
+    QLoggingCategory::setFilterRules(QStringLiteral("rio.exchange.info=false\n"
+                                                    "rio.exchange.warning=false\n"
+                                                    "rio.serial.info=false\n"
+                                                    "rio.serial.warning=false"));
 
     const rio::poll::ParsedOptions parsed = rio::poll::parseOptions(QCoreApplication::arguments());
     if (!parsed.options) {
