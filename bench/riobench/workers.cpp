@@ -1,10 +1,10 @@
 #include "workers.h"
 
+#include "process_figures.h"
 #include "rig.h"
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonArray>
 #include <QMouseEvent>
 #include <QPointingDevice>
@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <ctime>
 #include <functional>
 #include <mutex>
 #include <random>
@@ -102,17 +101,6 @@ struct Verdicts {
         return {{"judged", judged}, {"ok", ok}, {"noAnswer", noAnswer}, {"error", error}};
     }
 };
-
-qint64 procStatusKiB(const char* field) {
-    QFile file(QStringLiteral("/proc/self/status"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray& line : file.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 // --- 8: start-up ----------------------------------------------------------
 
@@ -235,7 +223,7 @@ QJsonObject silentWait(const Params& p) {
 
     std::vector<double> waits, reads, firstReads;
     QEventLoop loop;
-    rig.port().beforeRequest = [&] {
+    rig.port().beforeRequest = [&](std::string_view) {
         const ExchangeNote& done = rig.port().current();
         if (rig.port().requests() == 0 || int(waits.size()) >= wanted)
             return;
@@ -269,7 +257,7 @@ QJsonObject lossless(const Params& p) {
 
     Verdicts verdicts;
     QEventLoop loop;
-    rig.port().beforeRequest = [&] {
+    rig.port().beforeRequest = [&](std::string_view) {
         const ExchangeNote& done = rig.port().current();
         if (rig.port().requests() == 0 || verdicts.judged >= wanted)
             return;
@@ -305,9 +293,7 @@ double seconds(const timeval& t) {
 Accounting account(ProbePort& port) {
     Accounting a;
     a.wall = Clock::now();
-    timespec cpu{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
-    a.cpuSeconds = double(cpu.tv_sec) + double(cpu.tv_nsec) / 1e9;
+    a.cpuSeconds = duration<double>(processorTimeUsed()).count();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     a.userSeconds = seconds(usage.ru_utime);
@@ -460,7 +446,7 @@ QJsonObject polling(const Params& p) {
     int ticks = 0;
     QObject::connect(rig.form().Timer1, &QTimer::timeout, [&ticks] { ++ticks; });
     Verdicts verdicts;
-    rig.port().beforeRequest = [&] {
+    rig.port().beforeRequest = [&](std::string_view) {
         if (rig.port().requests() > 0)
             verdicts.judge(rig.status(rig.port().current().board), rig.port().current().board);
     };
@@ -532,7 +518,7 @@ QJsonObject memory(const Params& p) {
     rig.initialize();
 
     Verdicts verdicts;
-    rig.port().beforeRequest = [&] {
+    rig.port().beforeRequest = [&](std::string_view) {
         if (rig.port().requests() > 0)
             verdicts.judge(rig.status(rig.port().current().board), rig.port().current().board);
     };
@@ -547,9 +533,9 @@ QJsonObject memory(const Params& p) {
             else
                 rig.write(board);
             if (i + 1 == warmUp)
-                warmKiB = procStatusKiB("VmRSS");
+                warmKiB = residentBytes() / 1024;
         }
-        endKiB = procStatusKiB("VmRSS");
+        endKiB = residentBytes() / 1024;
         loop.quit();
     });
     loop.exec();
@@ -559,7 +545,8 @@ QJsonObject memory(const Params& p) {
     result.insert(QStringLiteral("seconds"), duration<double>(Clock::now() - began).count());
     result.insert(QStringLiteral("rssWarmKiB"), warmKiB);
     result.insert(QStringLiteral("rssEndKiB"), endKiB);
-    result.insert(QStringLiteral("peakKiB"), procStatusKiB("VmHWM"));
+    const long long peak = peakResidentBytes();
+    result.insert(QStringLiteral("peakKiB"), peak < 0 ? -1 : peak / 1024);
     return result;
 }
 

@@ -11,7 +11,8 @@
 // Exit code 0 when nothing was falsely reported, 1 otherwise.
 
 #include "form1.h"
-#include "qt_serial_control.h"
+#include "probe_port.h"
+#include "process_figures.h"
 #include "simulator.h"
 
 #include <QApplication>
@@ -25,14 +26,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <optional>
 #include <random>
 #include <string>
-#include <unistd.h>
+#include <string_view>
 
 namespace {
 
@@ -61,51 +59,15 @@ const std::array<FaultKind, 9> kBoardFaults = {{{"silent", false, false},
                                                 {"garbage", false, false}}};
 
 long long residentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * ::sysconf(_SC_PAGESIZE) / 1024;
+    return rio::bench::residentBytes() / 1024;
 }
 
-double processorSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+// Board 0, 1 or 2's address on the line, "01" to "03". Made whole rather than
+// assigned as "0" + a number's text: GCC 12 at -O2 misreads that string
+// assignment as an overlapping copy of impossible size (-Wrestrict).
+std::string addressOf(int board) {
+    return {'0', char('1' + board)};
 }
-
-// The panel's port, passed through, telling when each request goes out: the
-// moment an exchange begins, and so the moment the one before it has shown
-// its final status. An exchange on a port that is not open fails as it
-// drops stale input, before any request; that is told too.
-class WatchedPort : public rio::serial::SerialControl {
-public:
-    WatchedPort(std::unique_ptr<rio::serial::SerialControl> port,
-                std::function<void(std::string_view)> onRequest)
-        : m_port(std::move(port)), m_onRequest(std::move(onRequest)) {}
-    void setCommPort(int number) override { m_port->setCommPort(number); }
-    [[nodiscard]] int commPort() const override { return m_port->commPort(); }
-    void setSettings(std::string_view settings) override { m_port->setSettings(settings); }
-    [[nodiscard]] std::string settings() const override { return m_port->settings(); }
-    void setPortOpen(bool open) override { m_port->setPortOpen(open); }
-    [[nodiscard]] bool portOpen() const override { return m_port->portOpen(); }
-    void output(std::string_view bytes) override {
-        m_onRequest(bytes);
-        m_port->output(bytes);
-    }
-    [[nodiscard]] std::string input() override { return m_port->input(); }
-    void discardInput() override {
-        try {
-            m_port->discardInput();
-        } catch (const rio::serial::PortError&) {
-            m_onRequest({}); // an exchange that ends at once, as no answer
-            throw;
-        }
-    }
-
-private:
-    std::unique_ptr<rio::serial::SerialControl> m_port;
-    std::function<void(std::string_view)> m_onRequest;
-};
 
 enum Shown { Ok, Error, NoAnswer, Blank };
 const char* const kShown[] = {"OK", "Error", "no answer", "blank"};
@@ -122,9 +84,12 @@ public:
         plug();
         rio::serial::PortMap ports([] { return std::vector<rio::serial::PresentDevice>{}; });
         ports.addOverride({1, m_link});
-        m_form = std::make_unique<rio::panel::Form1>(std::make_unique<WatchedPort>(
-            std::make_unique<rio::serial::QtSerialControl>(std::move(ports)),
-            [this](std::string_view request) { exchangeBegins(request); }));
+        // Each request going out closes the exchange before it.
+        auto port = std::make_unique<rio::bench::ProbePort>(std::move(ports));
+        port->keepNotes = false;
+        port->beforeRequest = [this](std::string_view request) { exchangeBegins(request); };
+        port->failedBeforeRequest = [this] { exchangeBegins({}); };
+        m_form = std::make_unique<rio::panel::Form1>(std::move(port));
         m_form->setProcessEnd([](int) {});
         m_form->Form_Load();
         m_form->Text8->setText(QString::number(kSpeed));
@@ -165,8 +130,8 @@ public:
                     m_rssStart, residentKiB(), m_rssMost);
         std::printf("processor time: %.1f s; busy flags at the end: %d %d; deepest tick "
                     "nesting: %d\n",
-                    processorSeconds(), m_form->ReadBusy, m_form->WriteBusy,
-                    m_form->deepestTickNesting());
+                    std::chrono::duration<double>(rio::bench::processorTimeUsed()).count(),
+                    m_form->ReadBusy, m_form->WriteBusy, m_form->deepestTickNesting());
         std::fflush(stdout);
     }
 
@@ -252,7 +217,7 @@ private:
                 QTest::mouseClick(m_form->Command5, Qt::LeftButton);
                 m_unpluggedUntil = Clock::now() + kSettle;
             } else {
-                m_sim->setBehaviour(m_faultAddress, {});
+                m_sim->setBehaviour(addressOf(m_faultBoard), {});
             }
             return;
         }
@@ -271,7 +236,7 @@ private:
         const FaultKind& fault = kBoardFaults[std::uniform_int_distribution<std::size_t>(
             0, kBoardFaults.size() - 1)(m_random)];
         const int board = std::uniform_int_distribution<int>(0, 2)(m_random);
-        m_faultAddress = "0" + std::to_string(board + 1);
+        m_faultBoard = board;
         m_faultSince[std::size_t(board)] = now;
         m_faultLifted[std::size_t(board)] = now + length;
         m_faultUntil[std::size_t(board)] = now + length + kSettle;
@@ -280,7 +245,7 @@ private:
             m_collisionsUntil = now + length + kSettle;
         ++m_boardFaults;
         m_faultsByName[fault.name] += 1;
-        m_sim->setBehaviour(m_faultAddress, *rio::sim::parseBehaviour(fault.name));
+        m_sim->setBehaviour(addressOf(m_faultBoard), *rio::sim::parseBehaviour(fault.name));
     }
 
     std::chrono::minutes m_length;
@@ -292,7 +257,7 @@ private:
     Clock::time_point m_begun;
     std::optional<Clock::time_point> m_faultEnds;
     bool m_unplugged = false;
-    std::string m_faultAddress;
+    int m_faultBoard = 0; // 0 to 2
     std::array<Clock::time_point, 3> m_faultSince{};
     std::array<Clock::time_point, 3> m_faultLifted{};
     std::array<Clock::time_point, 3> m_faultUntil{};

@@ -9,7 +9,7 @@ ProbePort::ProbePort(serial::PortMap ports)
 
 void ProbePort::output(std::string_view bytes) {
     if (beforeRequest)
-        beforeRequest();
+        beforeRequest(bytes);
     if (m_requests > 0 && keepNotes)
         m_notes.push_back(m_current);
     ++m_requests;
@@ -22,6 +22,16 @@ void ProbePort::output(std::string_view bytes) {
     }
     m_current.sent = Clock::now();
     m_port->output(bytes);
+}
+
+void ProbePort::discardInput() {
+    try {
+        m_port->discardInput();
+    } catch (const serial::PortError&) {
+        if (failedBeforeRequest)
+            failedBeforeRequest();
+        throw;
+    }
 }
 
 std::string ProbePort::input() {

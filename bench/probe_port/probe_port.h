@@ -1,8 +1,9 @@
 #pragma once
 // A serial control that hands everything to the real one and notes, per
 // exchange, when the request went out, how often the port was read and when
-// the reply was complete. The exchanges cannot tell it from the port itself;
-// the figures are taken from its notes.
+// the reply was complete. The exchanges cannot tell it from the port itself.
+// riobench takes its figures from the notes; riosoak learns from it when each
+// exchange begins, and so when the one before it has shown its final status.
 
 #include "qt_serial_control.h"
 #include "serial_control.h"
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace rio::bench {
@@ -40,11 +42,14 @@ public:
     [[nodiscard]] bool portOpen() const override { return m_port->portOpen(); }
     void output(std::string_view bytes) override;
     [[nodiscard]] std::string input() override;
-    void discardInput() override { m_port->discardInput(); }
+    void discardInput() override;
 
     // Called just before a request goes out, while the previous exchange's
     // outcome is still on the panel.
-    std::function<void()> beforeRequest;
+    std::function<void(std::string_view request)> beforeRequest;
+    // Called when an exchange fails before its request: on a port that is
+    // not open it fails as it drops stale input, and ends as no answer.
+    std::function<void()> failedBeforeRequest;
 
     // Every exchange so far, unless `keepNotes` is off (long runs), in which
     // case only the current one and the counts are kept.
