@@ -4,75 +4,29 @@
 // messages the program logs, and a record of every status text shown.
 
 #include "form1.h"
-#include "qt_serial_control.h"
+#include "panel_on.h"
+#include "process_figures.h"
+#include "pseudo_terminal.h"
 
 #include <QLabel>
+#include <QStringList>
 #include <QTimer>
 #include <QtGlobal>
 
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
-#include <fstream>
+#include <cstddef>
 #include <map>
-#include <memory>
-#include <optional>
-#include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace rio::faults {
 
 inline const QString kNoAnswer = QString::fromUtf8("응답이 없습니다");
 inline const QString kPortFailure = QString::fromUtf8("통신포트를 열 수 없습니다.");
 
-// Port 1 is `path`; no other device of the machine counts.
-inline serial::PortMap portMapFor(const std::string& path) {
-    serial::PortMap ports([] { return std::vector<serial::PresentDevice>{}; });
-    ports.addOverride({1, QString::fromStdString(path)});
-    return ports;
-}
-
-struct PanelOn {
-    explicit PanelOn(const std::string& path) {
-        auto control = std::make_unique<serial::QtSerialControl>(portMapFor(path));
-        port = control.get();
-        form = std::make_unique<panel::Form1>(std::move(control));
-        form->setProcessEnd([this](int code) { exits.push_back(code); });
-        form->Form_Load();
-    }
-    serial::QtSerialControl* port = nullptr;
-    std::unique_ptr<panel::Form1> form;
-    std::vector<int> exits;
-};
-
-// Why no pseudo-terminal can be had here, or nothing when one can.
-inline std::optional<QString> noPseudoTerminal() {
-    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return QStringLiteral("no pseudo-terminal: %1")
-            .arg(QString::fromLocal8Bit(std::strerror(errno)));
-    ::close(fd);
-    return std::nullopt;
-}
-
-// Processor time this process has used, all threads.
-inline std::chrono::nanoseconds processorTime() {
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
-
-// Resident memory of this process in bytes.
-inline long long residentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    long long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * ::sysconf(_SC_PAGESIZE);
-}
+// The window on a line as the other tests have it, and this process's
+// figures as the benchmark takes them.
+using bench::processorTimeUsed;
+using bench::residentBytes;
+using test::PanelOn;
+using test::portOneIs;
 
 // Counts what the program logs through Qt while it lives, and passes it on;
 // a device that fails again and again would show here as a storm of

@@ -1,5 +1,7 @@
 #include "scripted_line.h"
 
+#include "pseudo_terminal.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -24,15 +26,13 @@ constexpr std::size_t kChunk = 4096;
 } // namespace
 
 ScriptedLine::ScriptedLine() {
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-        fail("cannot open a pseudo-terminal");
-    char name[128];
-    if (::ptsname_r(m_master, name, sizeof name) != 0)
-        fail("cannot name the pseudo-terminal");
-    m_path = name;
+    test::PseudoTerminal line;
+    if (!line.isOpen())
+        throw std::runtime_error(line.problem().toStdString());
+    m_path = line.path();
+    m_master = line.release();
     // Held open so that the panel closing its side never hangs the line up.
-    m_ownSlave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    m_ownSlave = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_ownSlave < 0)
         fail("cannot open " + m_path);
     termios attrs{};

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,7 +24,8 @@ public:
     // What goes back for a request: bytes, or nothing to let the board answer.
     using Answer = std::function<std::optional<std::string>(const sim::Request&)>;
 
-    // Opens the pseudo-terminal and starts serving; throws std::system_error.
+    // Opens a pseudo-terminal and starts serving; throws std::runtime_error
+    // (std::system_error for a failing call) where it cannot.
     ScriptedLine();
     ~ScriptedLine();
     ScriptedLine(const ScriptedLine&) = delete;
@@ -70,16 +70,5 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
-
-// A scripted line, or none, with the reason in `whyNot`, where the machine
-// gives no pseudo-terminal.
-[[nodiscard]] inline std::unique_ptr<ScriptedLine> openScriptedLine(std::string& whyNot) {
-    try {
-        return std::make_unique<ScriptedLine>();
-    } catch (const std::exception& e) {
-        whyNot = e.what();
-        return nullptr;
-    }
-}
 
 } // namespace rio::faults

@@ -34,6 +34,8 @@ Q_DECLARE_METATYPE(Expect)
 class TestFaultBoards : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { RIO_SKIP_WITHOUT_PSEUDO_TERMINAL(); }
+
     void oneBoardMisbehaves_data() {
         QTest::addColumn<QString>("behaviour");
         QTest::addColumn<int>("allowed");   // what board 2 may show
@@ -57,8 +59,6 @@ private slots:
         QFETCH(int, allowed);
         QFETCH(int, required);
         QFETCH(bool, collides);
-        if (const auto why = noPseudoTerminal())
-            QSKIP(qPrintable(*why));
         rio::sim::SimConfig config;
         config.baud = 115200;
         config.boards[0].ramp = true;

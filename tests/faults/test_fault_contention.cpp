@@ -21,7 +21,7 @@ namespace {
 // "held" or "refused" on its first line. Holding, it reads board 01 thirty
 // times and says how many replies came back whole.
 int secondProgram(const std::string& path) {
-    rio::serial::QtSerialControl port(portMapFor(path));
+    rio::serial::QtSerialControl port(portOneIs(QString::fromStdString(path)));
     try {
         port.setPortOpen(true);
     } catch (const rio::serial::PortError&) {
@@ -55,16 +55,11 @@ int secondProgram(const std::string& path) {
 class TestFaultContention : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { RIO_SKIP_WITHOUT_PSEUDO_TERMINAL(); }
+
     void deviceHeldByAnotherProgram() {
-        rio::sim::SimConfig config;
-        config.baud = 9600;
-        rio::sim::Simulator sim(config);
-        std::string path;
-        try {
-            path = sim.start();
-        } catch (const std::exception& e) {
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(e.what())));
-        }
+        rio::sim::Simulator sim({.baud = 9600});
+        const std::string path = sim.start();
         QProcess holder;
         holder.start(QCoreApplication::applicationFilePath(),
                      {QStringLiteral("--second"), QString::fromStdString(path)});
@@ -90,15 +85,8 @@ private slots:
     }
 
     void panelHoldsTheDevice() {
-        rio::sim::SimConfig config;
-        config.baud = 9600;
-        rio::sim::Simulator sim(config);
-        std::string path;
-        try {
-            path = sim.start();
-        } catch (const std::exception& e) {
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(e.what())));
-        }
+        rio::sim::Simulator sim({.baud = 9600});
+        const std::string path = sim.start();
         PanelOn panel(path);
         rio::panel::Form1& form = *panel.form;
         QTest::mouseClick(form.Command2, Qt::LeftButton);

@@ -23,16 +23,13 @@ void paste(QLineEdit* box, const QString& text) {
     box->insert(text);
 }
 
-std::unique_ptr<ScriptedLine> openLine() {
-    std::string whyNot;
-    return openScriptedLine(whyNot);
-}
-
 } // namespace
 
 class TestFaultEntries : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { RIO_SKIP_WITHOUT_PSEUDO_TERMINAL(); }
+
     void portAndSpeedBoxes_data() {
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("speed");
@@ -75,10 +72,8 @@ private slots:
         QFETCH(QString, port);
         QFETCH(QString, speed);
         QFETCH(bool, opens);
-        auto line = openLine();
-        if (!line)
-            QSKIP("no pseudo-terminal");
-        PanelOn panel(line->path());
+        ScriptedLine line;
+        PanelOn panel(line.path());
         rio::panel::Form1& form = *panel.form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -94,7 +89,7 @@ private slots:
         } else {
             QCOMPARE(form.Label3->text(), kPortFailure);
             QVERIFY(!form.MSComm1->portOpen());
-            QCOMPARE(line->requests(), 0);
+            QCOMPARE(line.requests(), 0);
         }
         // Polling a port that did not open shows no answer, every board.
         QTest::mouseClick(form.Command5, Qt::LeftButton);
@@ -109,10 +104,8 @@ private slots:
     // zeros before the 1. The status line repeats the box's text; the window
     // must not freeze over it.
     void hundredKilobytePortNumberThatOpens() {
-        auto line = openLine();
-        if (!line)
-            QSKIP("no pseudo-terminal");
-        PanelOn panel(line->path());
+        ScriptedLine line;
+        PanelOn panel(line.path());
         rio::panel::Form1& form = *panel.form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -145,10 +138,8 @@ private slots:
     void addressBoxes() {
         QFETCH(QString, typed);
         QFETCH(std::string, address);
-        auto line = openLine();
-        if (!line)
-            QSKIP("no pseudo-terminal");
-        PanelOn panel(line->path());
+        ScriptedLine line;
+        PanelOn panel(line.path());
         rio::panel::Form1& form = *panel.form;
         form.show();
         QTest::mouseClick(form.Command2, Qt::LeftButton);
@@ -157,8 +148,8 @@ private slots:
         form.ReadBoard1();
         form.WriteBoard1();
         // Exactly the two requests, each at its fixed length.
-        QTRY_COMPARE_WITH_TIMEOUT(line->received().size(), std::size_t(5 + 13), 5000);
-        QCOMPARE(line->received(), "\x05" + address + "R\x04" + "\x05" + address + "W00000000\x04");
+        QTRY_COMPARE_WITH_TIMEOUT(line.received().size(), std::size_t(5 + 13), 5000);
+        QCOMPARE(line.received(), "\x05" + address + "R\x04" + "\x05" + address + "W00000000\x04");
         // No board has that address: no answer, nothing worse.
         QVERIFY(form.Label2[0]->text().contains(kNoAnswer));
         QCOMPARE(form.ReadBusy, 0);

@@ -56,6 +56,8 @@ private:
 class TestFaultFlood : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { RIO_SKIP_WITHOUT_PSEUDO_TERMINAL(); }
+
     void flood_data() {
         QTest::addColumn<int>("kind");
         QTest::newRow("a megabyte without ETX in a read wait") << int(MegabyteNoEtx);
@@ -65,11 +67,8 @@ private slots:
     void flood() {
         QFETCH(int, kind);
         const bool afterEtx = kind == AfterEtx;
-        std::string whyNot;
-        const std::unique_ptr<ScriptedLine> line = openScriptedLine(whyNot);
-        if (!line)
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(whyNot.c_str())));
-        PanelOn panel(line->path());
+        ScriptedLine line;
+        PanelOn panel(line.path());
         rio::panel::Form1& form = *panel.form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -82,7 +81,7 @@ private slots:
         const long long residentBefore = residentBytes();
 
         bool flooded = false;
-        line->setAnswer([&](const rio::sim::Request& request) -> std::optional<std::string> {
+        line.setAnswer([&](const rio::sim::Request& request) -> std::optional<std::string> {
             if (flooded || request.address != "01" || request.command != (afterEtx ? 'W' : 'R'))
                 return std::nullopt;
             flooded = true;
@@ -94,7 +93,7 @@ private slots:
             return head + ScriptedLine::noise(kFlood, 7);
         });
         if (kind == Endless)
-            line->flood(kEndless);
+            line.flood(kEndless);
         Freeze freeze;
         QElapsedTimer took;
         took.start();
@@ -104,7 +103,7 @@ private slots:
         qInfo("exchange: %lld ms; longest freeze: %lld ms; resident before %lld KiB, most %lld "
               "KiB; still queued: %zu bytes",
               exchangeMs, freeze.longest, residentBefore / 1024, freeze.resident / 1024,
-              line->pending());
+              line.pending());
         if (afterEtx) {
             QCOMPARE(form.Label2[0]->text(), QStringLiteral("#1 Write OK"));
             // The box shows the frame's start, not the megabyte.
@@ -129,8 +128,8 @@ private slots:
         // Once the line is quiet, every exchange works again.
         QTest::mouseClick(form.Command5, Qt::LeftButton);
         if (kind == Endless)
-            line->quiet();
-        QTRY_COMPARE_WITH_TIMEOUT(line->pending(), std::size_t(0), 20000);
+            line.quiet();
+        QTRY_COMPARE_WITH_TIMEOUT(line.pending(), std::size_t(0), 20000);
         QTest::mouseClick(form.Command5, Qt::LeftButton); // clears the status lines
         for (std::size_t i = 0; i < 3; ++i)
             QTRY_COMPARE_WITH_TIMEOUT(form.Label2[i]->text(),
@@ -150,24 +149,21 @@ private slots:
     // A device that keeps talking while the panel is stopped with the port
     // open: nobody takes input then, and memory must not fill with it.
     void floodWhileStopped() {
-        std::string whyNot;
-        const std::unique_ptr<ScriptedLine> line = openScriptedLine(whyNot);
-        if (!line)
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(whyNot.c_str())));
-        PanelOn panel(line->path());
+        ScriptedLine line;
+        PanelOn panel(line.path());
         rio::panel::Form1& form = *panel.form;
         QTest::mouseClick(form.Command2, Qt::LeftButton);
         form.ReadBoard1();
         QCOMPARE(form.Label2[0]->text(), QStringLiteral("#1 Read OK"));
         const long long residentBefore = residentBytes();
-        line->flood(kEndless);
+        line.flood(kEndless);
         QTest::qWait(2000); // the event loop running with the flood on
         const long long grown = residentBytes() - residentBefore;
         qInfo("resident memory after 2 s of flood while stopped: %+lld KiB", grown / 1024);
         // Held without limit, Qt's buffer grows by megabytes a second here.
         if (kMemoryMeasured)
             QVERIFY(grown < 4ll << 20);
-        line->quiet();
+        line.quiet();
         form.ReadBoard2();
         QCOMPARE(form.Label2[1]->text(), QStringLiteral("#2 Read OK"));
     }

@@ -29,6 +29,17 @@ std::string controls(int first) {
     return eight;
 }
 
+// Board 1 answers every `command` request with `reply`; the other boards
+// answer as they should.
+void board1Answers(ScriptedLine& line, char command, const std::string& reply) {
+    line.setAnswer(
+        [command, reply](const rio::sim::Request& request) -> std::optional<std::string> {
+            if (request.address == "01" && request.command == command)
+                return reply;
+            return std::nullopt;
+        });
+}
+
 QString latin1(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
@@ -38,6 +49,8 @@ QString latin1(const std::string& bytes) {
 class TestFaultHostile : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { RIO_SKIP_WITHOUT_PSEUDO_TERMINAL(); }
+
     void hostileReadReplies_data() {
         QTest::addColumn<std::string>("reply");
         QTest::addColumn<QString>("status");  // the read's own status text
@@ -92,16 +105,9 @@ private slots:
         QFETCH(std::string, reply);
         QFETCH(QString, status);
         QFETCH(QString, analogA);
-        std::string whyNot;
-        const std::unique_ptr<ScriptedLine> line = openScriptedLine(whyNot);
-        if (!line)
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(whyNot.c_str())));
-        line->setAnswer([&reply](const rio::sim::Request& request) -> std::optional<std::string> {
-            if (request.address == "01" && request.command == 'R')
-                return reply;
-            return std::nullopt;
-        });
-        PanelOn panel(line->path());
+        ScriptedLine line;
+        board1Answers(line, 'R', reply);
+        PanelOn panel(line.path());
         rio::panel::Form1& form = *panel.form;
         form.show();
         QTest::mouseClick(form.Command2, Qt::LeftButton);
@@ -145,21 +151,14 @@ private slots:
         QFETCH(std::string, reply);
         QFETCH(QString, status);
         QFETCH(QString, shown);
-        std::string whyNot;
-        const std::unique_ptr<ScriptedLine> line = openScriptedLine(whyNot);
-        if (!line)
-            QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: %1").arg(whyNot.c_str())));
-        line->setAnswer([&reply](const rio::sim::Request& request) -> std::optional<std::string> {
-            if (request.address == "01" && request.command == 'W')
-                return reply;
-            return std::nullopt;
-        });
-        PanelOn panel(line->path());
+        ScriptedLine line;
+        board1Answers(line, 'W', reply);
+        PanelOn panel(line.path());
         rio::panel::Form1& form = *panel.form;
         form.show();
         QTest::mouseClick(form.Command2, Qt::LeftButton);
         QTest::mouseClick(form.Command5, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(line->requests() >= 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(line.requests() >= 2, 5000);
         form.Command6_Click();
         QTRY_COMPARE_WITH_TIMEOUT(form.tickNesting(), 0, 5000);
         QCOMPARE(form.Label2[0]->text(), status); // the write's, the last of board 1's turn

@@ -2,6 +2,7 @@
 // pseudo-terminal with the line time of 9600 bit/s emulated.
 
 #include "colours.h"
+#include "pseudo_terminal.h"
 #include "sim_panel.h"
 
 #include <QTest>
@@ -25,6 +26,8 @@ const QString kFailure = QString::fromUtf8("통신포트를 열 수 없습니다
 class TestSimPanel : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { RIO_SKIP_WITHOUT_PSEUDO_TERMINAL(); }
+
     void initializeOpensTheLine() {
         SimPanel panel(nineSixHundred());
         Form1& form = *panel.form;
@@ -63,7 +66,8 @@ private slots:
 
     void deviceInUseIsRefusedAndTheHolderUndisturbed() {
         SimPanel panel(nineSixHundred());
-        rio::serial::QtSerialControl holder(panel.portMap());
+        rio::serial::QtSerialControl holder(
+            rio::test::portOneIs(QString::fromStdString(panel.path)));
         holder.setPortOpen(true);
         QTest::mouseClick(panel.form->Command2, Qt::LeftButton);
         QCOMPARE(panel.form->Label3->text(), kFailure);

@@ -1,6 +1,7 @@
 // Thirty seconds of polling with board 2 silent: boards 1 and 3 are served
 // every cycle and never reported as silent.
 
+#include "pseudo_terminal.h"
 #include "sim_panel.h"
 
 #include <QTest>
@@ -10,6 +11,8 @@ using rio::test::SimPanel;
 class TestSimSilentBoard : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { RIO_SKIP_WITHOUT_PSEUDO_TERMINAL(); }
+
     void silentBoardCostsOnlyItsOwnTurn() {
         rio::sim::SimConfig config;
         config.baud = 9600;

@@ -1,33 +1,28 @@
 #pragma once
 // The real window on a real pseudo-terminal with the board simulator on the
-// far end: the path a technician's panel takes, short of the cable.
+// far end. Header-only; a test that uses it links rio_panel and rio_sim.
 
-#include "form1.h"
-#include "qt_serial_control.h"
+#include "panel_on.h"
 #include "simulator.h"
 
 #include <QLabel>
 #include <QStringList>
 #include <QTimer>
 
-#include <memory>
+#include <string>
 
 namespace rio::test {
 
-struct SimPanel {
-    explicit SimPanel(sim::SimConfig config) : sim(std::move(config)) {
-        path = sim.start();
-        form = std::make_unique<panel::Form1>(std::make_unique<serial::QtSerialControl>(portMap()));
-        form->setProcessEnd([this](int code) { exits.push_back(code); });
-        form->Form_Load();
-    }
+// The simulator serving on a line of its own.
+struct SimLine {
+    explicit SimLine(sim::SimConfig config) : sim(std::move(config)), path(sim.start()) {}
+    sim::Simulator sim;
+    std::string path;
+};
 
-    // Port 1 is the simulator's line; no other device of the machine counts.
-    [[nodiscard]] serial::PortMap portMap() const {
-        serial::PortMap ports([] { return std::vector<serial::PresentDevice>{}; });
-        ports.addOverride({1, QString::fromStdString(path)});
-        return ports;
-    }
+// The line first, so that the window is built on a line that serves.
+struct SimPanel : SimLine, PanelOn {
+    explicit SimPanel(sim::SimConfig config) : SimLine(std::move(config)), PanelOn(path) {}
 
     // Requests the boards received, as "R01", "W02", ...
     [[nodiscard]] QStringList requests() const {
@@ -50,10 +45,6 @@ struct SimPanel {
         watcher.start();
     }
 
-    sim::Simulator sim;
-    std::string path;
-    std::unique_ptr<panel::Form1> form;
-    std::vector<int> exits;
     QTimer watcher;
     int noAnswers[3] = {0, 0, 0};
 };
