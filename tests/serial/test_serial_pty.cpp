@@ -1,6 +1,8 @@
 // The control on a pseudo-terminal the test makes: the test holds the far end
 // (the master) and plays the boards' side of the line, port 1 being tied to
 // the near end with an override as a user would with --port-device.
+#include "port_maps.h"
+#include "pseudo_terminal.h"
 #include "qt_serial_control.h"
 
 #include <QDeadlineTimer>
@@ -10,7 +12,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,21 +32,22 @@ constexpr std::chrono::milliseconds kBound = 5s;
 class PseudoTerminal {
 public:
     PseudoTerminal() {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0) {
-            m_problem = QStringLiteral("posix_openpt: %1").arg(std::strerror(errno));
+        rio::test::PseudoTerminal opened;
+        if (!opened.isOpen()) {
+            m_problem = opened.problem();
             return;
         }
+        const std::string path = opened.path();
+        m_master = opened.release();
         termios raw{};
-        if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
-            ::tcgetattr(m_master, &raw) != 0) {
+        if (::tcgetattr(m_master, &raw) != 0) {
             m_problem = QStringLiteral("pseudo-terminal setup: %1").arg(std::strerror(errno));
             return;
         }
         ::cfmakeraw(&raw);
         ::tcsetattr(m_master, TCSANOW, &raw);
         ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        m_slavePath = QString::fromLocal8Bit(::ptsname(m_master));
+        m_slavePath = QString::fromStdString(path);
     }
     ~PseudoTerminal() { closeMaster(); }
     PseudoTerminal(const PseudoTerminal&) = delete;
@@ -92,16 +94,11 @@ private:
 };
 
 #define REQUIRE_PTY(pty)                                                                           \
+    RIO_SKIP_WITHOUT_PSEUDO_TERMINAL();                                                            \
     PseudoTerminal pty;                                                                            \
-    if (!pty.usable())                                                                             \
-    QSKIP(qPrintable("this machine gives no pseudo-terminal: " + pty.problem()))
+    QVERIFY2(pty.usable(), qPrintable(pty.problem()))
 
-// Port 1 tied to the pseudo-terminal, no other device present.
-PortMap portOneIs(const QString& path) {
-    PortMap map{[] { return std::vector<PresentDevice>{}; }};
-    map.addOverride({1, path});
-    return map;
-}
+using rio::test::portOneIs;
 
 std::string everyByteValue() {
     std::string bytes;

@@ -2,6 +2,7 @@
 // written, replies read byte for byte with a deadline. Replies are written out
 // by hand.
 #include "line_port.h"
+#include "pseudo_terminal.h"
 #include "simulator.h"
 
 #include <QTest>
@@ -368,12 +369,12 @@ private slots:
     // A device is any terminal opened by path; here the slave side of a
     // pseudo-terminal of the test's own, driven from its master.
     void servesOnDevice() {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-            QSKIP("no pseudo-terminal for the device test");
-        LinePort panel(master);
+        RIO_SKIP_WITHOUT_PSEUDO_TERMINAL();
+        rio::test::PseudoTerminal device;
+        QVERIFY2(device.isOpen(), qPrintable(device.problem()));
+        LinePort panel(device.release());
         Simulator sim;
-        sim.startOnDevice(::ptsname(master), 9600);
+        sim.startOnDevice(device.path(), 9600);
         QVERIFY(nextIsBoard01(panel));
         QVERIFY_THROWS_EXCEPTION(std::logic_error, (void)sim.start());
     }

@@ -1,6 +1,7 @@
 // riosim as a process: the ready line, a request answered on the printed
 // path, the log on standard output, flags, and a clean end on a signal.
 #include "line_port.h"
+#include "pseudo_terminal.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -42,23 +43,12 @@ QStringList logLines(QProcess& process, int count) {
     return lines;
 }
 
-bool ptyAvailable() {
-    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-}
-
 } // namespace
 
 class TestSimProgram : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        if (!ptyAvailable())
-            QSKIP("this machine gives no pseudo-terminal");
-    }
+    void initTestCase() { RIO_SKIP_WITHOUT_PSEUDO_TERMINAL(); }
 
     void servesLogsAndEnds_data() {
         QTest::addColumn<int>("signal");
