@@ -177,6 +177,9 @@ void Form1::OpenPort() {
         Label3->setText(QStringLiteral("Port No:") + Text7->text() + QStringLiteral("   Speed:") +
                         Text8->text());
     } catch (const serial::PortError& error) {
+        // The status line keeps its one failure text; the reason is in its
+        // tooltip and the log.
+        Label3->setToolTip(QString::fromLocal8Bit(error.what()));
         qCWarning(lcPanel).noquote() << "ComPort Initialize: port" << Text7->text() << "at speed"
                                      << Text8->text() << "cannot be opened:" << error.what();
         Label3->setText(kPortFailure);
@@ -196,7 +199,10 @@ void Form1::Command2_Click() {
     for (QLabel* status : Label2)
         status->setText(QString());
     Label3->setText(QString());
+    Label3->setToolTip(QString());
     stopTimer1();
+    m_counters.reset();
+    m_monitor->refreshCounters();
     try {
         MSComm1->setPortOpen(false);
     } catch (const serial::PortError&) {
@@ -227,6 +233,21 @@ void Form1::WriteBoard2() {
 }
 void Form1::WriteBoard3() {
     exchange::writeBoard(m_line, m_exchangeBoards[2]);
+}
+
+void Form1::openLineMonitor() {
+    m_monitor->show();
+    m_monitor->raise();
+    m_monitor->activateWindow();
+}
+
+// A board's status line shows its counters as a tooltip, made when asked for.
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip)
+        for (std::size_t i = 0; i < Label2.size(); ++i)
+            if (watched == Label2[i])
+                Label2[i]->setToolTip(trace::boardTooltip(m_counters, int(i) + 1));
+    return QWidget::eventFilter(watched, event);
 }
 
 // The close box does what Exit does, so the port is never left open behind a

@@ -6,7 +6,9 @@
 #include "board_binding.h"
 #include "board_view.h"
 #include "controls.h"
+#include "counters.h"
 #include "frames.h"
+#include "line_monitor.h"
 #include "poll_timer.h"
 #include "pump.h"
 #include "serial_control.h"
@@ -50,6 +52,15 @@ public:
     // Every frame the exchanges send or receive is told to the listeners
     // added here (the trace file, the line monitor, the counters).
     [[nodiscard]] exchange::FrameFanout& frameListeners() { return m_frameListeners; }
+
+    // The exchanges counted per board since the port was last opened; each
+    // board's status line shows them as its tooltip.
+    [[nodiscard]] const trace::LineCounters& counters() const { return m_counters; }
+
+    // The line monitor, a window of its own that listens from the start;
+    // Ctrl+M in the panel opens it.
+    [[nodiscard]] monitor::LineMonitor& lineMonitor() { return *m_monitor; }
+    void openLineMonitor();
 
     // Handlers.
     void Form_Load();
@@ -130,6 +141,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
@@ -144,6 +156,9 @@ private:
     std::vector<std::unique_ptr<BoardView>> m_views;
     std::unique_ptr<exchange::EventPump> m_pump;
     exchange::FrameFanout m_frameListeners;
+    trace::LineCounters m_counters;
+    trace::CountersObserver m_countersFeed{m_counters};
+    std::unique_ptr<monitor::LineMonitor> m_monitor;
     exchange::Line m_line{};
     std::array<exchange::Board, 3> m_exchangeBoards{};
     std::unique_ptr<scheduler::PollTimer> m_poll;

@@ -9,6 +9,7 @@
 #include "widget_factory.h"
 
 #include <QHash>
+#include <QShortcut>
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,13 +66,24 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchan
     });
     connectHandlers();
 
+    // Diagnostics listen on the line; none of them changes the window.
+    m_frameListeners.add(&m_countersFeed);
+    m_monitor = std::make_unique<monitor::LineMonitor>(m_counters);
+    m_frameListeners.add(&m_monitor->observer());
+    auto* monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+    connect(monitorKey, &QShortcut::activated, this, &Form1::openLineMonitor);
+    for (QLabel* status : Label2)
+        status->installEventFilter(this);
+
     m_processEnd = [](int code) {
         std::fflush(nullptr);
         std::_Exit(code);
     };
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    m_frameListeners.remove(&m_monitor->observer());
+}
 
 void Form1::createControls() {
     QHash<QString, QWidget*> byName;
