@@ -29,16 +29,24 @@ std::string controls(int first) {
     return eight;
 }
 
-// Board 1 answers every `command` request with `reply`; the other boards
-// answer as they should.
-void board1Answers(ScriptedLine& line, char command, const std::string& reply) {
-    line.setAnswer(
-        [command, reply](const rio::sim::Request& request) -> std::optional<std::string> {
-            if (request.address == "01" && request.command == command)
-                return reply;
-            return std::nullopt;
-        });
-}
+// The window, shown and its port opened, on a scripted line where board 1
+// answers every `command` request with `reply` and the other boards answer
+// as they should.
+struct Board1Answers {
+    Board1Answers(char command, const std::string& reply) {
+        line.setAnswer(
+            [command, reply](const rio::sim::Request& request) -> std::optional<std::string> {
+                if (request.address == "01" && request.command == command)
+                    return reply;
+                return std::nullopt;
+            });
+        form.show();
+        QTest::mouseClick(form.Command2, Qt::LeftButton);
+    }
+    ScriptedLine line;
+    PanelOn panel{line.path()};
+    rio::panel::Form1& form = *panel.form;
+};
 
 QString latin1(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
@@ -105,12 +113,8 @@ private slots:
         QFETCH(std::string, reply);
         QFETCH(QString, status);
         QFETCH(QString, analogA);
-        ScriptedLine line;
-        board1Answers(line, 'R', reply);
-        PanelOn panel(line.path());
-        rio::panel::Form1& form = *panel.form;
-        form.show();
-        QTest::mouseClick(form.Command2, Qt::LeftButton);
+        Board1Answers on('R', reply);
+        rio::panel::Form1& form = on.form;
         // The read exchange the tick runs for board 1, on its own so that
         // its status is not overwritten by the write after it.
         form.ReadBoard1();
@@ -151,14 +155,10 @@ private slots:
         QFETCH(std::string, reply);
         QFETCH(QString, status);
         QFETCH(QString, shown);
-        ScriptedLine line;
-        board1Answers(line, 'W', reply);
-        PanelOn panel(line.path());
-        rio::panel::Form1& form = *panel.form;
-        form.show();
-        QTest::mouseClick(form.Command2, Qt::LeftButton);
+        Board1Answers on('W', reply);
+        rio::panel::Form1& form = on.form;
         QTest::mouseClick(form.Command5, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(line.requests() >= 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(on.line.requests() >= 2, 5000);
         form.Command6_Click();
         QTRY_COMPARE_WITH_TIMEOUT(form.tickNesting(), 0, 5000);
         QCOMPARE(form.Label2[0]->text(), status); // the write's, the last of board 1's turn
