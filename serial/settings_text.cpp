@@ -1,4 +1,4 @@
-// Reading the port settings text; see settings_text.h.
+// The port settings text; see settings_text.h.
 #include "settings_text.h"
 
 #include "serial_control.h"
@@ -49,6 +49,14 @@ std::int32_t speedFromSettings(std::string_view settings) {
         refuse(settings, "the speed must be above zero");
     }
     return static_cast<std::int32_t>(speed);
+}
+
+std::string settingsText(std::int32_t speed) {
+    std::string text = speed < 0 ? "-" : " ";
+    // Widened first: the most negative speed has no positive int32 twin.
+    text += std::to_string(speed < 0 ? -static_cast<std::int64_t>(speed) : speed);
+    text += kLineFormat;
+    return text;
 }
 
 } // namespace rio::serial

@@ -1,8 +1,10 @@
 #pragma once
-// Reading the port settings text, " 9600,N,8,1", into the speed it names. The
-// line format after the speed is fixed, so the speed is all the text carries.
+// The port settings text, " 9600,N,8,1", read into the speed it names and
+// written from one. The line format after the speed is fixed, so the speed is
+// all the text carries.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace rio::serial {
@@ -15,5 +17,10 @@ inline constexpr std::string_view kDefaultSettings = " 9600,N,8,1";
 // a speed that is negative (written with a leading minus), zero or too large
 // to hand to a device.
 [[nodiscard]] std::int32_t speedFromSettings(std::string_view settings);
+
+// The text for a speed: a blank before a number that is not negative (a
+// minus sign before one that is), the digits, then ",N,8,1". A negative or
+// zero speed is written too; speedFromSettings() refuses it.
+[[nodiscard]] std::string settingsText(std::int32_t speed);
 
 } // namespace rio::serial

@@ -1,9 +1,13 @@
-// The settings text: which texts are taken, the speed read from them, and that
-// a refused text leaves the control's settings as they were.
+// The settings text: which texts are taken, the speed read from them, that a
+// refused text leaves the control's settings as they were and that the tests'
+// fake port refuses it too, and the text written for a speed.
+#include "fake_port.h"
 #include "qt_serial_control.h"
 #include "settings_text.h"
 
 #include <QTest>
+
+#include <limits>
 
 using namespace rio::serial;
 
@@ -56,6 +60,27 @@ private slots:
         control.setSettings(" 19200,N,8,1");
         QVERIFY_THROWS_EXCEPTION(PortError, control.setSettings(text));
         QCOMPARE(control.settings(), std::string(" 19200,N,8,1"));
+
+        rio::test::FakePort fake;
+        fake.setSettings(" 19200,N,8,1");
+        QVERIFY_THROWS_EXCEPTION(PortError, fake.setSettings(text));
+        QCOMPARE(fake.settings(), std::string(" 19200,N,8,1"));
+    }
+
+    void written_data() {
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<std::string>("text");
+        QTest::newRow("9600 gets its blank") << 9600 << std::string(" 9600,N,8,1");
+        QTest::newRow("zero gets a blank") << 0 << std::string(" 0,N,8,1");
+        QTest::newRow("negative gets a minus sign") << -9600 << std::string("-9600,N,8,1");
+        QTest::newRow("the largest") << 2147483647 << std::string(" 2147483647,N,8,1");
+        QTest::newRow("the most negative")
+            << std::numeric_limits<int>::min() << std::string("-2147483648,N,8,1");
+    }
+    void written() {
+        QFETCH(int, speed);
+        QFETCH(std::string, text);
+        QCOMPARE(settingsText(speed), text);
     }
 };
 
