@@ -1,5 +1,6 @@
 #include "controls.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
@@ -37,6 +38,18 @@ void GraphicButton::paintEvent(QPaintEvent*) {
         option.backgroundColor = face.color();
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
     }
+}
+
+void GraphicButton::keyPressEvent(QKeyEvent* event) {
+    // Qt's own buttons click on Space only; Return and the keypad's Enter
+    // (Key_Enter) click at once, once per press however long it is held.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 Shape::Shape(int borderWidth, QWidget* parent) : QWidget(parent), m_borderWidth(borderWidth) {

@@ -13,7 +13,8 @@ namespace rio::panel {
 
 // A push button whose back colour is state the code reads and writes. It
 // paints that colour flat, so red is (255, 0, 0) on screen and not a style's
-// gradient, and wraps a caption that is wider than the button.
+// gradient, and wraps a caption that is wider than the button. With the focus
+// it is clicked by Space, Return and the keypad's Enter.
 class GraphicButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -24,6 +25,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     OleColour m_backColor = kButtonFace;

@@ -191,6 +191,39 @@ private slots:
         QCOMPARE(panel->form->OutBits3[6], '1');
     }
 
+    void returnEnterAndSpaceClickAFocusedButton_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("Space") << int(Qt::Key_Space) << int(Qt::NoModifier);
+    }
+    void returnEnterAndSpaceClickAFocusedButton() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        auto panel = makePanel();
+        Form1& form = *panel->form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        const auto press = [&](GraphicButton* button) {
+            button->setFocus();
+            QTest::keyClick(button, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        };
+
+        press(form.Command4[2]);
+        QCOMPARE(form.Command4[2]->backColor(), kGreen);
+        QCOMPARE(form.OutBits1, (Bits{'0', '0', '1', '0', '0', '0', '0', '0'}));
+        press(form.Command4[2]);
+        QCOMPARE(form.Command4[2]->backColor(), kButtonFace);
+        QCOMPARE(form.OutBits1, kAllOff);
+
+        QTest::mouseClick(form.Command5, Qt::LeftButton);
+        QVERIFY(form.Timer1->isActive());
+        press(form.Command6);
+        QCOMPARE(form.Command6->backColor(), kRed);
+        QVERIFY(!form.Timer1->isActive());
+    }
+
     void startAndStop() {
         auto panel = makePanel();
         Form1& form = *panel->form;
