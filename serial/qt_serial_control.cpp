@@ -1,11 +1,15 @@
 // The serial control on a real device; see qt_serial_control.h.
 #include "qt_serial_control.h"
 
+#include "log.h"
+#include "open_failure.h"
 #include "settings_text.h"
 
 #include <QDeadlineTimer>
 
 #include <chrono>
+
+#include <cerrno>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -41,6 +45,19 @@ constexpr qint64 kReadBuffer = 4096;
 [[nodiscard]] bool meansDeviceLost(QSerialPort::SerialPortError error) {
     return error == QSerialPort::ReadError || error == QSerialPort::ResourceError ||
            error == QSerialPort::UnknownError;
+}
+
+// What Qt's failure to open says about the cause; the device is asked for
+// the rest.
+[[nodiscard]] OpenCause causeOfOpenError(QSerialPort::SerialPortError error) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return OpenCause::NoDevice;
+    case QSerialPort::PermissionError:
+        return OpenCause::PermissionDenied;
+    default:
+        return OpenCause::Other;
+    }
 }
 
 #ifdef Q_OS_UNIX
@@ -87,8 +104,8 @@ void QtSerialControl::setSettings(std::string_view settings) {
     if (m_port.isOpen() && !m_port.setBaudRate(speed)) {
         const QString why = m_port.errorString();
         m_port.setBaudRate(m_speed);
-        throw PortError(portLabel().toStdString() + " refuses speed " + std::to_string(speed) +
-                        ": " + why.toStdString());
+        fail(portLabel().toStdString() + " refuses speed " + std::to_string(speed) + ": " +
+             why.toStdString());
     }
     m_settings = settings;
     m_speed = speed;
@@ -102,6 +119,7 @@ void QtSerialControl::setPortOpen(bool open) {
     if (!open) {
         if (m_port.isOpen()) {
             m_port.close();
+            qCDebug(lcSerial).noquote() << "closed" << portLabel();
         }
         return;
     }
@@ -111,30 +129,47 @@ void QtSerialControl::setPortOpen(bool open) {
     const auto path = m_ports.devicePath(m_number);
     m_path = path.value_or(QString());
     if (!path) {
-        throw PortError(portLabel().toStdString() + " has no device");
+        fail(portLabel().toStdString() + " has no device");
     }
     m_port.setPortName(*path);
     // Qt applies these while opening and fails the open if the device refuses
-    // one. The modem-control lines are left alone: pseudo-terminals have none.
-    m_port.setBaudRate(m_speed);
+    // one. The speed opens as one every device takes and is set once the
+    // device is open, so that a refused speed is told apart from a device that
+    // will not open. The modem-control lines are left alone: pseudo-terminals
+    // have none.
+    m_port.setBaudRate(QSerialPort::Baud9600);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        throw PortError("cannot open " + portLabel().toStdString() + ": " +
-                        m_port.errorString().toStdString());
+        failOpen(probeOpenFailure(*path, causeOfOpenError(m_port.error()), m_speed,
+                                  m_port.errorString().toStdString()));
     }
-    if (!lockDevice()) {
+    if (const int error = lockDevice(); error != 0) {
         m_port.close();
-        throw PortError("cannot open " + portLabel().toStdString() +
-                        ": another program is using the device");
+        failOpen(probeOpenFailure(*path, OpenCause::InUse, m_speed, systemText(error)));
+    }
+    if (!m_port.setBaudRate(m_speed)) {
+        const std::string why = m_port.errorString().toStdString();
+        m_port.close();
+        failOpen(probeOpenFailure(*path, OpenCause::SpeedRefused, m_speed, why));
     }
     // A freshly opened port starts empty: bytes that reached the device while
     // nobody had it open (a reply that came too late, line noise) belong to
     // no exchange of this session.
     m_port.clear(QSerialPort::AllDirections);
     m_port.clearError();
+    qCDebug(lcSerial).noquote() << "opened" << portLabel() << "at" << m_speed << "bit/s, 8N1";
+}
+
+void QtSerialControl::failOpen(const OpenFacts& facts) const {
+    fail("port " + std::to_string(m_number) + ": " + openFailureReason(facts));
+}
+
+void QtSerialControl::fail(const std::string& message) const {
+    qCWarning(lcSerial).noquote() << QString::fromStdString(message);
+    throw PortError(message);
 }
 
 bool QtSerialControl::portOpen() const {
@@ -150,7 +185,7 @@ void QtSerialControl::output(std::string_view bytes) {
     if (m_port.write(bytes.data(), size) != size) {
         const QString why = m_port.errorString();
         m_port.clear(QSerialPort::Output);
-        throw PortError("write to " + portLabel().toStdString() + " failed: " + why.toStdString());
+        fail("write to " + portLabel().toStdString() + " failed: " + why.toStdString());
     }
 
     // QSerialPort would otherwise hand the bytes over on a later turn of the
@@ -164,7 +199,7 @@ void QtSerialControl::output(std::string_view bytes) {
         }
     }
     if (!m_port.isOpen()) {
-        throw PortError("write to " + portLabel().toStdString() + " failed: the device is gone");
+        fail("write to " + portLabel().toStdString() + " failed: the device is gone");
     }
     if (m_port.bytesToWrite() > 0) {
         const QString why =
@@ -173,7 +208,7 @@ void QtSerialControl::output(std::string_view bytes) {
                 : m_port.errorString();
         m_port.clear(QSerialPort::Output);
         m_port.clearError();
-        throw PortError("write to " + portLabel().toStdString() + " failed: " + why.toStdString());
+        fail("write to " + portLabel().toStdString() + " failed: " + why.toStdString());
     }
 }
 
@@ -194,7 +229,7 @@ std::string QtSerialControl::input() {
     }
 #endif
     if (!m_port.isOpen()) {
-        throw PortError("read from " + portLabel().toStdString() + " failed: the device is gone");
+        fail("read from " + portLabel().toStdString() + " failed: the device is gone");
     }
     const QByteArray bytes = m_port.readAll();
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
@@ -204,7 +239,7 @@ void QtSerialControl::discardInput() {
     requireOpen();
     m_port.clear(QSerialPort::Input);
     if (!m_port.isOpen()) {
-        throw PortError("read from " + portLabel().toStdString() + " failed: the device is gone");
+        fail("read from " + portLabel().toStdString() + " failed: the device is gone");
     }
 }
 
@@ -228,18 +263,19 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error) {
 void QtSerialControl::loseDevice(const QString& reason) {
     const QString label = portLabel();
     m_port.close();
+    qCWarning(lcSerial).noquote() << label << "closed:" << reason;
     emit portLost(label + QStringLiteral(" closed: ") + reason);
 }
 
-bool QtSerialControl::lockDevice() {
+int QtSerialControl::lockDevice() {
 #ifdef Q_OS_UNIX
     // Qt's lock file keeps out other Qt programs, and the exclusive mode it
     // sets keeps out other users but not root. A lock on the device itself
     // also stops any program that takes one, whatever it is written in.
-    return ::flock(static_cast<int>(m_port.handle()), LOCK_EX | LOCK_NB) == 0;
+    return ::flock(static_cast<int>(m_port.handle()), LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
 #else
     // Windows opens serial devices for one user only.
-    return true;
+    return 0;
 #endif
 }
 

@@ -2,6 +2,7 @@
 // The serial control on a real device, through QSerialPort. The port number is
 // turned into a device by a PortMap when the port is opened.
 
+#include "open_failure.h"
 #include "port_map.h"
 #include "serial_control.h"
 
@@ -54,7 +55,11 @@ private:
     void requireOpen() const;
     void onError(QSerialPort::SerialPortError error);
     void loseDevice(const QString& reason);
-    [[nodiscard]] bool lockDevice();
+    // 0 when this process now holds the device's lock, else the errno.
+    [[nodiscard]] int lockDevice();
+    // Logs the reason and throws it.
+    [[noreturn]] void failOpen(const OpenFacts& facts) const;
+    [[noreturn]] void fail(const std::string& message) const;
 
     PortMap m_ports;
     QSerialPort m_port;

@@ -1,0 +1,210 @@
+// Checks of a serial line; see doctor.h.
+#include "doctor.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace rio::serial {
+
+namespace {
+
+// A latency timer at or below this does not blur reply timings.
+constexpr int kGoodLatencyMs = 1;
+
+[[nodiscard]] QString errorText(int error) {
+    return QString::fromStdString(systemText(error));
+}
+
+} // namespace
+
+DoctorFacts gatherDoctorFacts(const QString& path) {
+    DoctorFacts facts;
+    facts.devicePath = path;
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    facts.resolvedPath = resolved.isEmpty() ? path : resolved;
+#ifdef Q_OS_UNIX
+    const QByteArray local = path.toLocal8Bit();
+    struct stat status {};
+    if (::stat(local.constData(), &status) != 0) {
+        facts.missingError = errno;
+        return facts;
+    }
+    facts.characterDevice = S_ISCHR(status.st_mode);
+    facts.root = ::geteuid() == 0;
+    facts.readWrite = ::access(local.constData(), R_OK | W_OK) == 0;
+    facts.group = deviceGroup(path);
+    if (facts.characterDevice) {
+        // Non-blocking, so a modem line that waits for carrier does not hold
+        // the check; no controlling terminal taken.
+        const int fd = ::open(local.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            facts.openError = errno;
+        } else {
+            termios settings{};
+            facts.takesLineSettings = ::tcgetattr(fd, &settings) == 0;
+            facts.lockedElsewhere = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+            ::close(fd);
+        }
+    }
+#endif
+    facts.holder = deviceHolder(path);
+    facts.farEnd = pseudoTerminalFarEnd(path);
+    facts.modemManager = modemManagerRunning();
+    facts.latency = latencyTimer(path);
+    facts.usb = isUsbDevice(path);
+    facts.stableName = stableName(path);
+    return facts;
+}
+
+std::vector<DoctorLine> doctorLines(const DoctorFacts& f) {
+    std::vector<DoctorLine> lines;
+    const auto add = [&lines](Verdict verdict, const char* check, const QString& text) {
+        lines.push_back({verdict, QString::fromLatin1(check), text});
+    };
+
+    if (f.missingError != 0) {
+        add(Verdict::Fail, "device",
+            QStringLiteral("%1: %2 (unplugged, or under another name: riopanel --list-ports "
+                           "shows what is there)")
+                .arg(f.devicePath, errorText(f.missingError)));
+        return lines;
+    }
+    add(Verdict::Ok, "device",
+        f.resolvedPath == f.devicePath
+            ? QStringLiteral("%1 is there").arg(f.devicePath)
+            : QStringLiteral("%1 is there (it leads to %2)").arg(f.devicePath, f.resolvedPath));
+
+    if (!f.characterDevice) {
+        add(Verdict::Fail, "terminal",
+            QStringLiteral("%1 is not a character device, so not a serial port").arg(f.devicePath));
+    } else if (f.openError == 0 && f.takesLineSettings) {
+        add(Verdict::Ok, "terminal", QStringLiteral("a terminal device; it takes line settings"));
+    } else if (f.openError == 0) {
+        add(Verdict::Fail, "terminal",
+            QStringLiteral("a character device but not a terminal: it takes no line settings, "
+                           "so not a serial port"));
+    } else {
+        add(Verdict::Warn, "terminal",
+            QStringLiteral("a character device; could not open it to look further (%1)")
+                .arg(errorText(f.openError)));
+    }
+
+    const QString groupName = f.group ? QString::fromStdString(f.group->name) : QString();
+    const bool groupGrants = f.group && f.group->grantsReadWrite;
+    if (f.root) {
+        add(Verdict::Ok, "access", QStringLiteral("read and write (running as root)"));
+    } else if (f.readWrite) {
+        add(Verdict::Ok, "access",
+            groupGrants && f.group->activeHere
+                ? QStringLiteral("read and write, granted by group %1").arg(groupName)
+                : QStringLiteral("read and write"));
+    } else {
+        add(Verdict::Fail, "access",
+            groupGrants
+                ? QStringLiteral("no read and write access; group %1 grants it").arg(groupName)
+                : QStringLiteral("no read and write access, and the device's group does "
+                                 "not grant it either; ask whoever set up the machine"));
+    }
+
+    if (f.root) {
+        add(Verdict::Ok, "group", QStringLiteral("no group needed as root"));
+    } else if (groupGrants) {
+        const QString join =
+            QStringLiteral("sudo usermod -aG %1 $USER, then log out and in").arg(groupName);
+        if (f.group->userListed && f.group->activeHere) {
+            add(Verdict::Ok, "group", QStringLiteral("you are in group %1").arg(groupName));
+        } else if (f.group->userListed) {
+            add(f.readWrite ? Verdict::Warn : Verdict::Fail, "group",
+                QStringLiteral("you are in group %1, but the membership is not active until the "
+                               "next login; log out and in")
+                    .arg(groupName));
+        } else if (f.readWrite) {
+            add(Verdict::Ok, "group",
+                QStringLiteral("not in group %1; not needed, access comes otherwise")
+                    .arg(groupName));
+        } else {
+            add(Verdict::Fail, "group",
+                QStringLiteral("you are not in group %1; %2").arg(groupName, join));
+        }
+    }
+
+    if (f.holder) {
+        add(Verdict::Fail, "in use",
+            QStringLiteral("pid %1 (%2) has the device open; two programs on one line spoil "
+                           "each other's exchanges")
+                .arg(f.holder->pid)
+                .arg(QString::fromStdString(f.holder->command)));
+    } else if (f.lockedElsewhere || f.openError == EBUSY) {
+        add(Verdict::Fail, "in use",
+            QStringLiteral("another program holds the device; it could not be named"));
+    } else if (f.farEnd) {
+        add(Verdict::Ok, "in use",
+            QStringLiteral("no other program has the device open; pid %1 (%2) holds the far end "
+                           "of this pseudo-terminal")
+                .arg(f.farEnd->pid)
+                .arg(QString::fromStdString(f.farEnd->command)));
+    } else {
+        add(Verdict::Ok, "in use", QStringLiteral("no other program has the device open"));
+    }
+
+    if (f.modemManager) {
+        add(Verdict::Warn, "ModemManager",
+            QStringLiteral("running; it probes new USB serial adapters with modem commands, which "
+                           "reach the boards' line: sudo systemctl stop ModemManager"));
+    } else {
+        add(Verdict::Ok, "ModemManager", QStringLiteral("not running"));
+    }
+
+    if (f.latency) {
+        if (f.latency->milliseconds <= kGoodLatencyMs) {
+            add(Verdict::Ok, "latency",
+                QStringLiteral("latency_timer %1 ms").arg(f.latency->milliseconds));
+        } else {
+            add(Verdict::Warn, "latency",
+                QStringLiteral("latency_timer %1 ms: the adapter holds received bytes that long, "
+                               "which blurs reply timings; set 1: echo 1 | sudo tee %2")
+                    .arg(f.latency->milliseconds)
+                    .arg(f.latency->sysfsPath));
+        }
+    }
+
+    if (!f.stableName.isEmpty()) {
+        add(Verdict::Ok, "stable name",
+            QStringLiteral("%1 (use it with --port-device N=%1)").arg(f.stableName));
+    } else if (f.usb) {
+        add(Verdict::Warn, "stable name",
+            QStringLiteral("none under /dev/serial/by-id, so the device's name may change with "
+                           "the order adapters are plugged in"));
+    } else {
+        add(Verdict::Ok, "stable name",
+            QStringLiteral("none needed: not a USB adapter, its name does not move"));
+    }
+    return lines;
+}
+
+QString formatDoctorLine(const DoctorLine& line) {
+    const char* word = line.verdict == Verdict::Ok     ? "ok"
+                       : line.verdict == Verdict::Warn ? "warn"
+                                                       : "fail";
+    return QStringLiteral("%1  %2: %3")
+        .arg(QString::fromLatin1(word).leftJustified(4), line.check, line.text);
+}
+
+int doctorExitCode(const std::vector<DoctorLine>& lines) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [](const DoctorLine& line) { return line.verdict == Verdict::Fail; })
+               ? 1
+               : 0;
+}
+
+} // namespace rio::serial
