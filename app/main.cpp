@@ -1,6 +1,8 @@
 // riopanel: the bench panel for up to three remote I/O boards on one RS-485
 // line. This file only reads the command line and wires the window to a port.
 
+#include "device_facts.h"
+#include "doctor.h"
 #include "form1.h"
 #include "qt_serial_control.h"
 
@@ -10,8 +12,78 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 
 namespace {
+
+// The options, built once to decide which kind of application to make and
+// again to read them.
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+    QCommandLineOption helpAll{QStringLiteral("help-all")};
+    QCommandLineOption screenshot{
+        QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the window after start-up as PNG and exit."),
+        QStringLiteral("file")};
+    QCommandLineOption afterMs{
+        QStringLiteral("after-ms"),
+        QStringLiteral("With --screenshot: press ComPort Initialize and START, let the panel "
+                       "run this many milliseconds, then take the picture."),
+        QStringLiteral("ms")};
+    QCommandLineOption portDevice{
+        QStringLiteral("port-device"),
+        QStringLiteral("Give port number N the device PATH, e.g. 1=/dev/pts/3 (repeatable); "
+                       "wins over the usual numbering."),
+        QStringLiteral("N=PATH")};
+    QCommandLineOption listPorts{
+        QStringLiteral("list-ports"),
+        QStringLiteral("Print the port numbering (number, device, description), then each "
+                       "port's access for this user (open-ok or no-access), USB vendor:product, "
+                       "USB serial number and /dev/serial/by-id name, '-' where there is none, "
+                       "and exit.")};
+    QCommandLineOption doctor{
+        QStringLiteral("doctor"),
+        QStringLiteral("Check the line of port N or device PATH (default port 1) end to end, one "
+                       "line per check (ok, warn or fail), and exit: 0 when nothing failed, 1 "
+                       "when a check failed, 2 when it could not run.")};
+
+    CommandLine() {
+        parser.setApplicationDescription(
+            QStringLiteral("Bench panel for up to three remote I/O boards on one RS-485 line."));
+        parser.addOptions({screenshot, afterMs, portDevice, listPorts, doctor});
+        parser.addPositionalArgument(QStringLiteral("port"),
+                                     QStringLiteral("With --doctor: a port number or a device."),
+                                     QStringLiteral("[N|PATH]"));
+    }
+
+    // Options that print and exit draw nothing, so they need no display.
+    [[nodiscard]] bool consoleOnly() const {
+        return parser.isSet(help) || parser.isSet(helpAll) || parser.isSet(version) ||
+               parser.isSet(listPorts) || parser.isSet(doctor);
+    }
+};
+
+// Decided from the raw arguments, before any application exists: a window
+// needs a display, and Qt cannot start its GUI without one. Arguments that
+// do not parse go to the console too, so the mistake is reported rather than
+// the missing display; only Qt's own single-dash GUI options (-platform,
+// -display, ...) are left to QApplication to take.
+[[nodiscard]] bool wantsWindow(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    CommandLine probe;
+    if (probe.parser.parse(arguments))
+        return !probe.consoleOnly();
+    for (const QString& argument : arguments.mid(1))
+        if (argument.size() > 2 && argument.startsWith(QLatin1Char('-')) &&
+            argument.at(1) != QLatin1Char('-'))
+            return true;
+    return false;
+}
 
 // With nothing to draw on (no display at all) a screenshot still works on the
 // offscreen platform.
@@ -26,68 +98,152 @@ void chooseOffscreenWithoutDisplay(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
+// What is missing for a window, in one line.
+[[nodiscard]] std::string noDisplayLine() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::string what;
+    if (platform && *platform)
+        what = std::string("the Qt platform \"") + platform + "\" (QT_QPA_PLATFORM) did not start";
+    else if ((x && *x) || (wayland && *wayland))
+        what = std::string("no display answers at ") +
+               (x && *x ? std::string("DISPLAY=") + x : std::string()) +
+               (x && *x && wayland && *wayland ? " or " : "") +
+               (wayland && *wayland ? std::string("WAYLAND_DISPLAY=") + wayland : std::string());
+    else
+        what = "no display (DISPLAY and WAYLAND_DISPLAY are not set)";
+    return "riopanel: cannot open the window: " + what +
+           "; start it in a desktop session or over ssh -X, or use --screenshot FILE, "
+           "--list-ports or --doctor, which need no display";
+}
+
+// Qt's messages while QApplication finds its platform, held until it has one.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+std::vector<HeldMessage> g_held;
+
+// Qt ends a GUI that finds no platform with a fatal message and an abort,
+// after warnings of its own; instead this says once what is missing and ends
+// as a program that could not run.
+void whileFindingPlatform(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", noDisplayLine().c_str());
+        std::fflush(nullptr);
+        std::_Exit(2);
+    }
+    g_held.push_back({type, QByteArray(context.category ? context.category : ""), text});
+}
+
+void replayHeld(QtMessageHandler handler) {
+    for (const HeldMessage& message : g_held) {
+        const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
+        if (handler)
+            handler(message.type, context, message.text);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(message.text));
+    }
+    g_held.clear();
+}
+
+[[nodiscard]] std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) {
+    if (!wantsWindow(argc, argv))
+        return std::make_unique<QCoreApplication>(argc, argv);
+    chooseOffscreenWithoutDisplay(argc, argv);
+    const QtMessageHandler previous = qInstallMessageHandler(whileFindingPlatform);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    replayHeld(previous);
+    return app;
+}
+
+void printPorts(const rio::serial::PortMap& ports) {
+    const auto numbering = ports.numbering();
+    if (numbering.empty())
+        std::printf("no serial devices\n");
+    const auto orDash = [](const QString& text) {
+        return text.isEmpty() ? QStringLiteral("-") : text;
+    };
+    for (const rio::serial::NumberedPort& port : numbering) {
+        const rio::serial::PortDetails details = rio::serial::portDetails(port.devicePath);
+        std::printf(
+            "%3d  %-24s %-24s %-9s %-9s %-16s %s\n", port.number, qPrintable(port.devicePath),
+            qPrintable(orDash(port.description)), details.userCanOpen ? "open-ok" : "no-access",
+            qPrintable(orDash(details.vendorProduct)), qPrintable(orDash(details.serialNumber)),
+            qPrintable(orDash(details.stableName)));
+    }
+}
+
+// --doctor [N|PATH]: a number is a port in the panel's numbering.
+[[nodiscard]] int runDoctor(const rio::serial::PortMap& ports, const QStringList& positional) {
+    const QString target = positional.value(0, QStringLiteral("1"));
+    if (positional.size() > 1) {
+        std::fprintf(stderr, "riopanel: --doctor takes one port number or device\n");
+        return 2;
+    }
+    QString path = target;
+    bool isNumber = false;
+    const int number = target.toInt(&isNumber);
+    if (isNumber) {
+        const auto device = ports.devicePath(number);
+        if (!device) {
+            std::fprintf(stderr,
+                         "riopanel: --doctor: port %s has no device; riopanel --list-ports "
+                         "shows the numbering\n",
+                         qPrintable(target));
+            return 2;
+        }
+        path = *device;
+    }
+    const auto lines = rio::serial::doctorLines(rio::serial::gatherDoctorFacts(path));
+    for (const rio::serial::DoctorLine& line : lines)
+        std::printf("%s\n", qPrintable(rio::serial::formatDoctorLine(line)));
+    return rio::serial::doctorExitCode(lines);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    chooseOffscreenWithoutDisplay(argc, argv);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("riopanel"));
-    QApplication::setApplicationVersion(QStringLiteral(RIOPANEL_VERSION));
+    const auto app = makeApplication(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("riopanel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RIOPANEL_VERSION));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Bench panel for up to three remote I/O boards on one RS-485 line."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption screenshot(
-        QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the window after start-up as PNG and exit."),
-        QStringLiteral("file"));
-    parser.addOption(screenshot);
-    const QCommandLineOption afterMs(
-        QStringLiteral("after-ms"),
-        QStringLiteral("With --screenshot: press ComPort Initialize and START, let the panel "
-                       "run this many milliseconds, then take the picture."),
-        QStringLiteral("ms"));
-    parser.addOption(afterMs);
-    const QCommandLineOption portDevice(
-        QStringLiteral("port-device"),
-        QStringLiteral("Give port number N the device PATH, e.g. 1=/dev/pts/3 (repeatable); "
-                       "wins over the usual numbering."),
-        QStringLiteral("N=PATH"));
-    parser.addOption(portDevice);
-    const QCommandLineOption listPorts(
-        QStringLiteral("list-ports"),
-        QStringLiteral("Print the port numbering (number, device, description) and exit."));
-    parser.addOption(listPorts);
-    parser.process(app);
+    CommandLine commandLine;
+    QCommandLineParser& parser = commandLine.parser;
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "riopanel: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    // Prints --help, --help-all or --version and exits.
+    parser.process(*app);
 
     rio::serial::PortMap ports;
-    for (const QString& text : parser.values(portDevice)) {
+    for (const QString& text : parser.values(commandLine.portDevice)) {
         try {
             ports.addOverride(rio::serial::parsePortOverride(text));
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "riopanel: --port-device %s: %s\n", qPrintable(text), error.what());
+            std::fprintf(stderr, "riopanel: --port-device %s: %s\n", qPrintable(text),
+                         error.what());
             return 2;
         }
     }
 
-    if (parser.isSet(listPorts)) {
-        const auto numbering = ports.numbering();
-        if (numbering.empty())
-            std::printf("no serial devices\n");
-        for (const rio::serial::NumberedPort& port : numbering)
-            std::printf("%3d  %-24s %s\n", port.number, qPrintable(port.devicePath),
-                        qPrintable(port.description));
+    if (parser.isSet(commandLine.listPorts)) {
+        printPorts(ports);
         return 0;
     }
+    if (parser.isSet(commandLine.doctor))
+        return runDoctor(ports, parser.positionalArguments());
 
     rio::panel::Form1 form(std::make_unique<rio::serial::QtSerialControl>(ports));
     form.setPortNamer([ports](int number) { return ports.devicePath(number); });
     form.Form_Load();
 
-    if (parser.isSet(screenshot)) {
-        const QString file = parser.value(screenshot);
+    if (parser.isSet(commandLine.screenshot)) {
+        const QString file = parser.value(commandLine.screenshot);
         form.show();
         QApplication::processEvents();
         // Saved from wherever the event loop is (inside an exchange's wait,
@@ -99,10 +255,10 @@ int main(int argc, char** argv) {
             std::fflush(nullptr);
             std::_Exit(saved ? 0 : 1);
         };
-        if (!parser.isSet(afterMs))
+        if (!parser.isSet(commandLine.afterMs))
             shoot();
         bool isNumber = false;
-        const int ms = parser.value(afterMs).toInt(&isNumber);
+        const int ms = parser.value(commandLine.afterMs).toInt(&isNumber);
         if (!isNumber || ms < 0) {
             std::fprintf(stderr, "riopanel: --after-ms takes a number of milliseconds\n");
             return 2;
