@@ -238,7 +238,9 @@ int main(int argc, char** argv) {
     if (parser.isSet(commandLine.doctor))
         return runDoctor(ports, parser.positionalArguments());
 
-    rio::panel::Form1 form(std::make_unique<rio::serial::QtSerialControl>(ports));
+    auto control = std::make_unique<rio::serial::QtSerialControl>(ports);
+    rio::serial::QtSerialControl* port = control.get();
+    rio::panel::Form1 form(std::move(control));
     form.setPortNamer([ports](int number) { return ports.devicePath(number); });
     form.Form_Load();
 
@@ -248,10 +250,14 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         // Saved from wherever the event loop is (inside an exchange's wait,
         // say), so the process ends right after.
-        auto shoot = [&form, file] {
+        auto shoot = [&form, port, file] {
             const bool saved = form.grab().save(file, "PNG");
             if (!saved)
                 std::fprintf(stderr, "riopanel: cannot write %s\n", qPrintable(file));
+            // Closed before the process ends without unwinding: a device left
+            // open in exclusive use stays so while its far end (a simulator)
+            // keeps the terminal open.
+            port->setPortOpen(false);
             std::fflush(nullptr);
             std::_Exit(saved ? 0 : 1);
         };

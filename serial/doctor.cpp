@@ -123,6 +123,12 @@ std::vector<DoctorLine> doctorLines(const DoctorFacts& f) {
             QStringLiteral("sudo usermod -aG %1 $USER, then log out and in").arg(groupName);
         if (f.group->userListed && f.group->activeHere) {
             add(Verdict::Ok, "group", QStringLiteral("you are in group %1").arg(groupName));
+        } else if (f.group->activeHere) {
+            // Taken with newgrp, or left in the database since this login.
+            add(Verdict::Warn, "group",
+                QStringLiteral("this session has group %1, but the group database does not list "
+                               "you, so the next login will not; %2")
+                    .arg(groupName, join));
         } else if (f.group->userListed) {
             add(f.readWrite ? Verdict::Warn : Verdict::Fail, "group",
                 QStringLiteral("you are in group %1, but the membership is not active until the "
@@ -146,7 +152,8 @@ std::vector<DoctorLine> doctorLines(const DoctorFacts& f) {
                 .arg(QString::fromStdString(f.holder->command)));
     } else if (f.lockedElsewhere || f.openError == EBUSY) {
         add(Verdict::Fail, "in use",
-            QStringLiteral("another program holds the device; it could not be named"));
+            QStringLiteral("the device is held for exclusive use by a program this user cannot "
+                           "see, or by one that ended without releasing it"));
     } else if (f.farEnd) {
         add(Verdict::Ok, "in use",
             QStringLiteral("no other program has the device open; pid %1 (%2) holds the far end "

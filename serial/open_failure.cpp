@@ -39,16 +39,16 @@ std::string openFailureReason(const OpenFacts& facts) {
         if (facts.group.empty()) {
             break;
         }
-        if (!facts.userListed) {
+        if (facts.groupActive) {
+            why += " although you are in its group " + facts.group +
+                   "; the device does not let that group read and write it";
+        } else if (!facts.userListed) {
             why += ": the device belongs to group " + facts.group +
                    " and you are not in it; sudo usermod -aG " + facts.group +
                    " $USER, then log out and in";
-        } else if (!facts.groupActive) {
+        } else {
             why += ": you are in group " + facts.group +
                    ", but the membership is not active until the next login; log out and in";
-        } else {
-            why += " although you are in its group " + facts.group +
-                   "; the device does not let that group read and write it";
         }
         break;
     case OpenCause::InUse:
@@ -58,6 +58,11 @@ std::string openFailureReason(const OpenFacts& facts) {
             if (!facts.holder->command.empty()) {
                 why += " (" + facts.holder->command + ")";
             }
+        } else {
+            // Only the user's own processes can be looked into, and a program
+            // that ended without closing the device leaves its exclusive use
+            // set for as long as the terminal stays open elsewhere.
+            why += ", one this user cannot see or one that ended without releasing the device";
         }
         break;
     case OpenCause::SpeedRefused:

@@ -133,7 +133,9 @@ private slots:
             << "permission";
         QTest::newRow("in use: holder not found")
             << openFacts(OpenCause::InUse)
-            << QStringList{"cannot open /dev/ttyUSB0: in use by another program"} << "pid";
+            << QStringList{"cannot open /dev/ttyUSB0: in use by another program, one this user "
+                           "cannot see"}
+            << "pid";
         OpenFacts speed = openFacts(OpenCause::SpeedRefused);
         speed.speed = 250000;
         speed.systemText = "Invalid argument";
@@ -187,6 +189,10 @@ private slots:
         pending.group->userListed = true;
         QTest::newRow("membership pending a new login")
             << pending << "group" << Verdict::Fail << "not active until the next login" << 1;
+        DoctorFacts unlisted = healthy();
+        unlisted.group->userListed = false;
+        QTest::newRow("group active in this session only: warns, and passes")
+            << unlisted << "group" << Verdict::Warn << "the next login will not" << 0;
         DoctorFacts held = healthy();
         held.holder = Holder{4321, "minicom"};
         QTest::newRow("another program holds it")
@@ -194,7 +200,7 @@ private slots:
         DoctorFacts locked = healthy();
         locked.lockedElsewhere = true;
         QTest::newRow("locked by a program that cannot be named")
-            << locked << "in use" << Verdict::Fail << "another program holds the device" << 1;
+            << locked << "in use" << Verdict::Fail << "held for exclusive use" << 1;
         DoctorFacts modem = healthy();
         modem.modemManager = true;
         QTest::newRow("ModemManager running warns, and passes")
