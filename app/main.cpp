@@ -5,6 +5,7 @@
 #include "doctor.h"
 #include "form1.h"
 #include "qt_serial_control.h"
+#include "trace_writer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -49,11 +50,21 @@ struct CommandLine {
         QStringLiteral("Check the line of port N or device PATH (default port 1) end to end, one "
                        "line per check (ok, warn or fail), and exit: 0 when nothing failed, 1 "
                        "when a check failed, 2 when it could not run.")};
+    QCommandLineOption trace{
+        QStringLiteral("trace"),
+        QStringLiteral("Append every frame on the line to FILE as it happens, one CSV row each "
+                       "(time,board,address,direction,kind,frame,hex,outcome,response_ms; times "
+                       "in UTC). A new file starts with the header row."),
+        QStringLiteral("file")};
+    QCommandLineOption monitor{
+        QStringLiteral("monitor"),
+        QStringLiteral("Open the line monitor beside the panel at start (Ctrl+M in the panel "
+                       "opens it at any time).")};
 
     CommandLine() {
         parser.setApplicationDescription(
             QStringLiteral("Bench panel for up to three remote I/O boards on one RS-485 line."));
-        parser.addOptions({screenshot, afterMs, portDevice, listPorts, doctor});
+        parser.addOptions({screenshot, afterMs, portDevice, listPorts, doctor, trace, monitor});
         parser.addPositionalArgument(QStringLiteral("port"),
                                      QStringLiteral("With --doctor: a port number or a device."),
                                      QStringLiteral("[N|PATH]"));
@@ -238,11 +249,25 @@ int main(int argc, char** argv) {
     if (parser.isSet(commandLine.doctor))
         return runDoctor(ports, parser.positionalArguments());
 
+    // Opened before the window, so a trace that cannot be written stops the
+    // program before anything is polled.
+    rio::trace::TraceWriter traceWriter;
+    const bool tracing = parser.isSet(commandLine.trace);
+    if (tracing && !traceWriter.open(parser.value(commandLine.trace))) {
+        std::fprintf(stderr, "riopanel: cannot open the trace file %s: %s\n",
+                     qPrintable(parser.value(commandLine.trace)), qPrintable(traceWriter.reason()));
+        return 2;
+    }
+
     auto control = std::make_unique<rio::serial::QtSerialControl>(ports);
     rio::serial::QtSerialControl* port = control.get();
     rio::panel::Form1 form(std::move(control));
     form.setPortNamer([ports](int number) { return ports.devicePath(number); });
     form.Form_Load();
+    if (tracing) {
+        form.frameListeners().add(&traceWriter);
+        form.lineMonitor().showTrace(&traceWriter);
+    }
 
     if (parser.isSet(commandLine.screenshot)) {
         const QString file = parser.value(commandLine.screenshot);
@@ -276,5 +301,9 @@ int main(int argc, char** argv) {
     }
 
     form.show();
-    return QApplication::exec();
+    if (parser.isSet(commandLine.monitor))
+        form.openLineMonitor();
+    const int status = QApplication::exec();
+    form.frameListeners().remove(&traceWriter);
+    return status;
 }

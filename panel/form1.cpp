@@ -1,5 +1,7 @@
 #include "form1.h"
 
+#include "settings_text.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -34,15 +36,6 @@ template <typename T> std::optional<T> wholeNumber(const QString& text) {
     if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
         return std::nullopt;
     return static_cast<T>(value);
-}
-
-// The settings text of a speed: a blank before a number that is not negative
-// (a minus sign before one that is), the digits, then the line format.
-std::string settingsText(std::int32_t speed) {
-    std::string text = speed < 0 ? "-" : " ";
-    text += std::to_string(speed < 0 ? -static_cast<std::int64_t>(speed) : speed);
-    text += ",N,8,1";
-    return text;
 }
 
 const QString kPortFailure = QStringLiteral("통신포트를 열 수 없습니다.");
@@ -171,7 +164,7 @@ void Form1::OpenPort() {
             throw serial::PortError("speed is not a 32-bit number");
         PortSpeed = *speed;
         MSComm1->setCommPort(PortNo);
-        MSComm1->setSettings(settingsText(PortSpeed));
+        MSComm1->setSettings(serial::settingsText(PortSpeed));
         MSComm1->setPortOpen(true);
         // The boxes' texts as typed: "01" stays "01".
         Label3->setText(QStringLiteral("Port No:") + Text7->text() + QStringLiteral("   Speed:") +

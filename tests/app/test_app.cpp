@@ -2,7 +2,10 @@
 // the window without one ends with one line and exit code 2, and --doctor and
 // --list-ports look at a pseudo-terminal the test makes.
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "pseudo_terminal.h"
@@ -151,6 +154,42 @@ private slots:
         QVERIFY2(run.out.contains(line.toLocal8Bit()), run.out.constData());
         if (exitCode == 2)
             QVERIFY(!run.err.isEmpty());
+    }
+
+    void traceThatCannotBeOpenedStopsBeforeTheWindow() {
+        QTemporaryDir dir;
+        const QString picture = dir.filePath(QStringLiteral("panel.png"));
+        const Run run = riopanel({"--trace", dir.filePath(QStringLiteral("no/such/folder.csv")),
+                                  "--screenshot", picture});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.count("riopanel:") == 1 && run.err.contains("trace file"),
+                 run.err.constData());
+        QVERIFY(!QFile::exists(picture));
+    }
+
+    // A silent line: the first board's read request, then its wait given up.
+    void traceRecordsTheLine() {
+        RIO_SKIP_WITHOUT_PSEUDO_TERMINAL();
+        const rio::test::PseudoTerminal pty;
+        QTemporaryDir dir;
+        const QString trace = dir.filePath(QStringLiteral("line.csv"));
+        const Run run =
+            riopanel({"--port-device", "1=" + slavePath(pty), "--trace", trace, "--screenshot",
+                      dir.filePath(QStringLiteral("panel.png")), "--after-ms", "1000"});
+        QCOMPARE(run.exitCode, 0);
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = file.readAll().split('\n');
+        QVERIFY2(rows.size() >= 4, qPrintable(QString::number(rows.size())));
+        QCOMPARE(rows[0],
+                 QByteArray("time,board,address,direction,kind,frame,hex,outcome,response_ms\r"));
+        QVERIFY2(rows[1].endsWith(",1,01,TX,read,<ENQ>01R<EOT>,05 30 31 52 04,,\r"),
+                 rows[1].constData());
+        QVERIFY2(rows[2].endsWith(",1,01,RX,read,,,no-answer,\r"), rows[2].constData());
+        // e.g. 2026-12-08T05:12:03.123Z, in UTC whatever the machine's zone
+        static const QRegularExpression utc(
+            QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,)"));
+        QVERIFY2(utc.match(QString::fromLatin1(rows[1])).hasMatch(), rows[1].constData());
     }
 };
 
