@@ -427,6 +427,65 @@ void startupRow(Results& r, const std::vector<double>& ms) {
         QJsonObject{{"median", s.median}, {"max", s.max}, {"min", s.min}, {"count", s.count}});
 }
 
+// With the line monitor open and every frame written to a trace file: the
+// exchange overhead and processor time at 9600 bit/s, and the resident size
+// after the memory run beside the same run without them.
+void diagnosticsRows(Results& r, const QJsonObject& overhead, const QJsonObject& cpu,
+                     const QJsonObject& memory, const QJsonObject& memoryWith) {
+    const Summary p = summarize(doubles(overhead[QStringLiteral("overheadMs")]));
+    if (p.count == 0)
+        fail(QStringLiteral("no reply was shown with the monitor and trace"));
+    Row over{QStringLiteral("9"),
+             QStringLiteral("with monitor and trace: exchange overhead at 9600 bit/s, median / "
+                            "p99"),
+             QStringLiteral("≤ 1 / ≤ 5 ms")};
+    over.panel =
+        QStringLiteral("%1 / %2 ms (n=%3)").arg(num(p.median, 2), num(p.p99, 2)).arg(p.count);
+    over.naive = QStringLiteral("—");
+    over.judged = true;
+    over.met = p.median <= 1 && p.p99 <= 5;
+
+    const double cpuPercent = cpu[QStringLiteral("cpuPercent")].toDouble();
+    if (cpu[QStringLiteral("exchanges")].toInt() == 0)
+        fail(QStringLiteral("no exchange while measuring processor time with the monitor"));
+    Row proc{QStringLiteral("9"),
+             QStringLiteral("with monitor and trace: processor time, three answering boards, "
+                            "9600 bit/s"),
+             QStringLiteral("≤ 3 % of a core")};
+    proc.panel = QStringLiteral("%1 % (%2 exchanges)")
+                     .arg(num(cpuPercent, 2))
+                     .arg(cpu[QStringLiteral("exchanges")].toInt());
+    proc.naive = QStringLiteral("—");
+    proc.judged = true;
+    proc.met = cpuPercent <= 3;
+
+    const auto mib = [](const QJsonObject& m, const char* key) {
+        return m[QLatin1String(key)].toDouble() / 1024;
+    };
+    const double beside = mib(memoryWith, "rssEndKiB") - mib(memory, "rssEndKiB");
+    const double growth = mib(memoryWith, "rssEndKiB") - mib(memoryWith, "rssWarmKiB");
+    if (memoryWith[QStringLiteral("ok")].toInt() == 0)
+        fail(QStringLiteral("no exchange succeeded in the memory run with the monitor"));
+    Row mem{QStringLiteral("9"),
+            QStringLiteral("with monitor and trace: resident size after %1 exchanges, beside the "
+                           "run without; growth after warm-up")
+                .arg(memoryWith[QStringLiteral("exchanges")].toInt()),
+            QStringLiteral("≤ 10 MB more; flat")};
+    mem.panel = QStringLiteral("%1 MiB vs %2 MiB (+%3); growth %4 MiB")
+                    .arg(num(mib(memoryWith, "rssEndKiB")), num(mib(memory, "rssEndKiB")),
+                         num(beside, 1), num(growth, 2));
+    mem.naive = QStringLiteral("—");
+    mem.judged = true;
+    mem.met = beside <= 10 && growth <= 1;
+    r.rows.push_back(over);
+    r.rows.push_back(proc);
+    r.rows.push_back(mem);
+    r.all.insert(QStringLiteral("withMonitorAndTrace"), QJsonObject{{"overheadMedianMs", p.median},
+                                                                    {"overheadP99Ms", p.p99},
+                                                                    {"processorTime", cpu},
+                                                                    {"memory", memoryWith}});
+}
+
 // --- the run ----------------------------------------------------------------
 
 Results measure(const RunSettings& settings, const Plan& plan) {
@@ -442,9 +501,13 @@ Results measure(const RunSettings& settings, const Plan& plan) {
     // The memory run is bounded by line time (100,000 exchanges of 2.3 ms
     // each at 115200 bit/s) and costs little processor time, so it runs in the
     // background from the start: a quarter of a core at most, beside stage 1.
+    // Beside it the same run with the line monitor open and a trace written.
     auto memoryRun = startAll(
         settings, {{QStringLiteral("memory"),
-                    {arg("exchanges", plan.memoryExchanges), arg("warmUp", plan.memoryWarmUp)}}});
+                    {arg("exchanges", plan.memoryExchanges), arg("warmUp", plan.memoryWarmUp)}},
+                   {QStringLiteral("memory"),
+                    {arg("exchanges", plan.memoryExchanges), arg("warmUp", plan.memoryWarmUp),
+                     arg("diag", 1)}}});
 
     // Stage 1: the figures of time and latency, one worker at a time beside
     // nothing of the benchmark's but the memory run (a quick run starts them
@@ -471,6 +534,14 @@ Results measure(const RunSettings& settings, const Plan& plan) {
                 {QStringLiteral("cpu"),
                  {QStringLiteral("state=") + QLatin1String(state), arg("ms", plan.cpuMs),
                   arg("warmUpMs", plan.cpuWarmUpMs), pacing(naive)}});
+    // The diagnostics' cost: overhead and processor time at 9600 bit/s with
+    // the monitor open and a trace written.
+    quiet.push_back({QStringLiteral("overhead"),
+                     {arg("speed", 9600), arg("samples", plan.overheadSamples[1]), pacing(false),
+                      arg("capMs", 60000), arg("diag", 1)}});
+    quiet.push_back({QStringLiteral("cpu"),
+                     {QStringLiteral("state=answering"), arg("ms", plan.cpuMs),
+                      arg("warmUpMs", plan.cpuWarmUpMs), pacing(false), arg("diag", 1)}});
     progress("start-up, exchange overhead, silent wait, responsiveness, processor time");
     std::vector<QJsonObject> quietResults;
     std::vector<double> startups;
@@ -509,6 +580,7 @@ Results measure(const RunSettings& settings, const Plan& plan) {
         cpuPanel.push_back(pair[0]);
         cpuNaive.push_back(pair[1]);
     }
+    const auto diagnostics = take(2);
 
     // Stage 2: the long runs, bounded by line time rather than work, side by
     // side. The memory run goes on through stage 3.
@@ -548,7 +620,8 @@ Results measure(const RunSettings& settings, const Plan& plan) {
     while (next < lossless.size())
         losslessNaive.push_back(lossless[next++]);
     progress("waiting for the memory run");
-    const QJsonObject memory = resultsOf(memoryRun).front();
+    const auto memories = resultsOf(memoryRun);
+    const QJsonObject& memory = memories[0];
 
     overheadRows(r, overheadPanel, overheadNaive);
     pollingRows(r, polling[0], polling[1]);
@@ -558,6 +631,7 @@ Results measure(const RunSettings& settings, const Plan& plan) {
     clickRows(r, clicks[0], clicks[1]);
     memoryRows(r, memory);
     startupRow(r, startups);
+    diagnosticsRows(r, diagnostics[0], diagnostics[1], memory, memories[1]);
     return r;
 }
 

@@ -47,7 +47,7 @@ serial::PortMap lineOnly(const std::string& path) {
 
 } // namespace
 
-PanelRig::PanelRig(Pacing pacing, const std::string& linePath, int speed)
+PanelRig::PanelRig(Pacing pacing, const std::string& linePath, int speed, bool diagnostics)
     : m_pacing(pacing), m_speed(speed) {
     auto port = std::make_unique<ProbePort>(lineOnly(linePath));
     m_port = port.get();
@@ -59,14 +59,28 @@ PanelRig::PanelRig(Pacing pacing, const std::string& linePath, int speed)
     m_form = std::make_unique<panel::Form1>(std::move(port), std::move(pump));
     m_form->setProcessEnd([](int) {});
     m_form->Form_Load();
+    if (diagnostics) {
+        m_trace = std::make_unique<trace::TraceWriter>();
+        if (!m_trace->open(m_traceDir.filePath(QStringLiteral("trace.csv"))))
+            throw std::runtime_error("cannot open the trace file: " +
+                                     m_trace->reason().toStdString());
+        m_form->frameListeners().add(m_trace.get());
+        m_form->lineMonitor().showTrace(m_trace.get());
+    }
 }
 
 PanelRig::~PanelRig() {
     m_form->Timer1->stop();
+    if (m_trace) {
+        m_form->lineMonitor().showTrace(nullptr);
+        m_form->frameListeners().remove(m_trace.get());
+    }
 }
 
 void PanelRig::show() {
     m_form->show();
+    if (m_trace)
+        m_form->openLineMonitor();
     QCoreApplication::processEvents();
 }
 

@@ -6,8 +6,10 @@
 #include "naive_pump.h"
 #include "probe_port.h"
 #include "simulator.h"
+#include "trace_writer.h"
 
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <array>
@@ -54,7 +56,9 @@ enum class Pacing { Panel, Naive };
 class PanelRig {
 public:
     // `speed` goes into the speed box, as a technician types the line's speed.
-    PanelRig(Pacing pacing, const std::string& linePath, int speed);
+    // With `diagnostics` the line monitor is open beside the window and every
+    // frame is written to a trace file, as `riopanel --monitor --trace` does.
+    PanelRig(Pacing pacing, const std::string& linePath, int speed, bool diagnostics = false);
     ~PanelRig();
     PanelRig(const PanelRig&) = delete;
     PanelRig& operator=(const PanelRig&) = delete;
@@ -78,6 +82,8 @@ private:
     int m_speed;
     ProbePort* m_port = nullptr;
     std::unique_ptr<panel::Form1> m_form;
+    QTemporaryDir m_traceDir;
+    std::unique_ptr<trace::TraceWriter> m_trace;
 };
 
 inline constexpr const char* kNoAnswer = "응답이 없습니다";

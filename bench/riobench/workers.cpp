@@ -32,6 +32,12 @@ int intParam(const Params& p, const char* key, int fallback) {
     return ok ? value : fallback;
 }
 
+// diag=1: the line monitor open and a trace file written, as with
+// riopanel --monitor --trace.
+bool diagnosticsParam(const Params& p) {
+    return intParam(p, "diag", 0) != 0;
+}
+
 Pacing pacingParam(const Params& p) {
     return p.value(QStringLiteral("pacing")) == QLatin1String("naive") ? Pacing::Naive
                                                                        : Pacing::Panel;
@@ -152,7 +158,7 @@ QJsonObject overhead(const Params& p) {
     for (sim::BoardConfig& board : config.boards)
         board.ramp = true;
     InProcessSim line(config);
-    PanelRig rig(pacingParam(p), line.path(), speed);
+    PanelRig rig(pacingParam(p), line.path(), speed, diagnosticsParam(p));
     rig.show();
     rig.initialize();
 
@@ -314,7 +320,7 @@ QJsonObject processorTime(const Params& p) {
         for (const char* board : {"01", "02", "03"})
             simArgs << QStringLiteral("--behaviour") << QStringLiteral("%1=silent").arg(board);
     ExternalSim line(p.value(QStringLiteral("riosim")), simArgs);
-    PanelRig rig(pacingParam(p), line.path(), 9600);
+    PanelRig rig(pacingParam(p), line.path(), 9600, diagnosticsParam(p));
     rig.show();
     rig.initialize();
     rig.start();
@@ -512,7 +518,7 @@ QJsonObject memory(const Params& p) {
     const int warmUp = std::min(exchanges, intParam(p, "warmUp", 2000));
     ExternalSim line(p.value(QStringLiteral("riosim")),
                      {QStringLiteral("--baud"), QStringLiteral("115200")});
-    PanelRig rig(Pacing::Panel, line.path(), 115200);
+    PanelRig rig(Pacing::Panel, line.path(), 115200, diagnosticsParam(p));
     rig.port().keepNotes = false;
     rig.show();
     rig.initialize();
