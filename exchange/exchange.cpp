@@ -84,13 +84,30 @@ FrameOutcome outcomeOf(protocol::Verdict verdict) {
     return FrameOutcome::RejectedEtx;
 }
 
-// Tells the line's observer about one frame, and the log about a failure.
-// The time is taken here: a TX frame is reported right after the port took
-// it, an RX frame right after its wait ended.
+// One exchange's traffic as it is reported: sends the request and waits for
+// the reply, telling the line's observer about each frame and the log about
+// a failure. The time is taken here: a TX frame is reported right after the
+// port took it, an RX frame right after its wait ended.
 class Reporter {
 public:
     Reporter(const Line& line, const Board& board, ExchangeKind kind)
         : m_line(line), m_board(board), m_kind(kind) {}
+
+    // Drops stale input, then hands the request to the port whole.
+    void send(std::string_view request) {
+        dropStaleInput(m_line);
+        m_line.port->output(request);
+        sent(request);
+    }
+
+    // Waits for the reply; a wait that gives up is reported at once.
+    [[nodiscard]] Outcome awaitReply(std::string& reply) {
+        const Outcome waited = collectReply(m_line, reply);
+        m_endedAt = Clock::now();
+        if (waited == Outcome::TimedOut)
+            received(reply, FrameOutcome::NoAnswer);
+        return waited;
+    }
 
     void sent(std::string_view request) {
         m_sentAt = Clock::now();
@@ -98,8 +115,6 @@ public:
                                       << protocol::readableFrame(request).c_str();
         tell(Direction::Tx, request, FrameOutcome::None, std::nullopt, {});
     }
-
-    void waitEnded() { m_endedAt = Clock::now(); }
 
     void received(std::string_view reply, FrameOutcome outcome) {
         std::optional<microseconds> response;
@@ -242,17 +257,12 @@ void readBoard(const Line& line, const Board& board) {
 
         const std::string request = protocol::buildReadRequest(state.address);
         line.pump->pumpOnce();
-        dropStaleInput(line);
-        line.port->output(request);
-        report.sent(request);
+        report.send(request);
         board.display->showReadRequest(request);
         line.pump->pumpOnce();
 
         std::string reply;
-        const Outcome waited = collectReply(line, reply);
-        report.waitEnded();
-        if (waited == Outcome::TimedOut) {
-            report.received(reply, FrameOutcome::NoAnswer);
+        if (report.awaitReply(reply) == Outcome::TimedOut) {
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
@@ -306,17 +316,12 @@ void writeBoard(const Line& line, const Board& board) {
         // Built and sent with no pump between.
         const std::string request =
             protocol::buildWriteRequest(board.state->address, board.state->outBits);
-        dropStaleInput(line);
-        line.port->output(request);
-        report.sent(request);
+        report.send(request);
         board.display->showWriteRequest(request);
         line.pump->pumpOnce();
 
         std::string reply;
-        const Outcome waited = collectReply(line, reply);
-        report.waitEnded();
-        if (waited == Outcome::TimedOut) {
-            report.received(reply, FrameOutcome::NoAnswer);
+        if (report.awaitReply(reply) == Outcome::TimedOut) {
             blankWrite(line, board, noAnswerText(board.number));
             return;
         }
