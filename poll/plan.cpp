@@ -211,14 +211,13 @@ private:
             const auto& limits = std::string(name) == "analog1" ? m_plan.analog1 : m_plan.analog2;
             if (!limits)
                 continue;
+            const std::string section = std::string("[").append(name).append("]");
             if (limits->min && limits->max && *limits->min > *limits->max)
-                refuse(m_limitLines[name],
-                       "[" + std::string(name) + "] min is above max; nothing could pass");
+                refuse(m_limitLines[name], section + " min is above max; nothing could pass");
             // The readings are those of the communication step's reads.
             if (!m_plan.communication)
-                refuse(m_sectionLines[name], "[" + std::string(name) +
-                                                 "] takes its readings from the reads of "
-                                                 "[communication], which the plan lacks");
+                refuse(m_sectionLines[name], section + " takes its readings from the reads of "
+                                                       "[communication], which the plan lacks");
         }
     }
 

@@ -8,6 +8,7 @@
 #include "poller.h"
 #include "qt_serial_control.h"
 #include "report.h"
+#include "settings_text.h"
 #include "trace_writer.h"
 
 #include <QCoreApplication>
@@ -29,11 +30,6 @@ void say(const QString& text) {
     std::fflush(stderr);
 }
 
-// The panel's settings text for a speed: " 9600,N,8,1".
-std::string settingsText(std::int32_t speed) {
-    return " " + std::to_string(speed) + ",N,8,1";
-}
-
 QString portName(const Options& options) {
     return options.device.isEmpty() ? QStringLiteral("port %1").arg(*options.port) : options.device;
 }
@@ -51,7 +47,7 @@ std::unique_ptr<serial::QtSerialControl> openPort(const Options& options, std::i
     }
     auto port = std::make_unique<serial::QtSerialControl>(ports);
     port->setCommPort(number);
-    port->setSettings(settingsText(speed));
+    port->setSettings(serial::settingsText(speed));
     port->setPortOpen(true);
     return port;
 }

@@ -118,7 +118,7 @@ std::optional<ResponseTimes> LineCounters::responseTimes(int number) const {
         return std::nullopt;
     const std::size_t n = b->responseCount;
     // Not yet full, the window holds slots 0..n-1; full, all of them.
-    std::array<microseconds, kResponseWindow> sorted;
+    std::array<microseconds, kResponseWindow> sorted{};
     std::copy_n(b->responses.begin(), n, sorted.begin());
     const auto first = sorted.begin();
     const auto end = first + static_cast<std::ptrdiff_t>(n);
