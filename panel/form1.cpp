@@ -195,7 +195,8 @@ void Form1::Command2_Click() {
     Label3->setToolTip(QString());
     stopTimer1();
     m_counters.reset();
-    m_monitor->refreshCounters();
+    if (m_monitor)
+        m_monitor->refreshCounters();
     try {
         MSComm1->setPortOpen(false);
     } catch (const serial::PortError&) {
@@ -228,10 +229,19 @@ void Form1::WriteBoard3() {
     exchange::writeBoard(m_line, m_exchangeBoards[2]);
 }
 
+monitor::LineMonitor& Form1::lineMonitor() {
+    if (!m_monitor) {
+        m_monitor = std::make_unique<monitor::LineMonitor>(m_counters);
+        m_frameListeners.add(&m_monitor->observer());
+    }
+    return *m_monitor;
+}
+
 void Form1::openLineMonitor() {
-    m_monitor->show();
-    m_monitor->raise();
-    m_monitor->activateWindow();
+    monitor::LineMonitor& window = lineMonitor();
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 // A board's status line shows its counters as a tooltip, made when asked for.

@@ -57,9 +57,10 @@ public:
     // board's status line shows them as its tooltip.
     [[nodiscard]] const trace::LineCounters& counters() const { return m_counters; }
 
-    // The line monitor, a window of its own that listens from the start;
-    // Ctrl+M in the panel opens it.
-    [[nodiscard]] monitor::LineMonitor& lineMonitor() { return *m_monitor; }
+    // The line monitor, a window of its own, made when first asked for (Ctrl+M
+    // in the panel, or the program's options) and listening from then on;
+    // a panel that never asks for it pays nothing for it.
+    [[nodiscard]] monitor::LineMonitor& lineMonitor();
     void openLineMonitor();
 
     // Handlers.

@@ -68,8 +68,6 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchan
 
     // Diagnostics listen on the line; none of them changes the window.
     m_frameListeners.add(&m_countersFeed);
-    m_monitor = std::make_unique<monitor::LineMonitor>(m_counters);
-    m_frameListeners.add(&m_monitor->observer());
     auto* monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
     connect(monitorKey, &QShortcut::activated, this, &Form1::openLineMonitor);
     for (QLabel* status : Label2)
@@ -82,7 +80,8 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchan
 }
 
 Form1::~Form1() {
-    m_frameListeners.remove(&m_monitor->observer());
+    if (m_monitor)
+        m_frameListeners.remove(&m_monitor->observer());
 }
 
 void Form1::createControls() {

@@ -48,15 +48,15 @@ QString tooltipOf(QWidget* widget) {
 class TestDiagnostics : public QObject {
     Q_OBJECT
 private slots:
-    void ctrlMOpensTheMonitorWithTheFramesOnTheLine() {
+    void ctrlMOpensTheMonitorWhichShowsTheFramesOnTheLine() {
         auto panel = openPanel();
         Form1& form = *panel->form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.ReadBoard1();
         QTest::keyClick(&form, Qt::Key_M, Qt::ControlModifier);
         auto* monitor = qobject_cast<QWidget*>(&form.lineMonitor());
         QTRY_VERIFY_WITH_TIMEOUT(monitor->isVisible(), 2000);
+        form.ReadBoard1();
         auto* frames = monitor->findChild<QTableView*>(QStringLiteral("frames"));
         QVERIFY(frames);
         // The request and its reply, readable as they went on the line.
