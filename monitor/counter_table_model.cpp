@@ -17,7 +17,7 @@ QVariant msCell(const std::optional<trace::ResponseTimes>& times,
     return QString::fromLatin1(trace::millisecondsText((*times).*which));
 }
 
-QString failureCell(const trace::LineCounters& counters, int board) {
+QVariant failureCell(const trace::LineCounters& counters, int board) {
     const std::optional<trace::LastFailure>& failure = counters.lastFailure(board);
     if (!failure)
         return {};
@@ -32,13 +32,49 @@ QString failureCell(const trace::LineCounters& counters, int board) {
 
 CounterTableModel::CounterTableModel(const trace::LineCounters& counters, QObject* parent)
     : QAbstractTableModel(parent), m_counters(counters) {
-    refresh();
+    (void)refresh();
 }
 
-void CounterTableModel::refresh() {
-    for (int board = 1; board <= trace::kBoardCount; ++board)
-        m_times[static_cast<std::size_t>(board - 1)] = m_counters.responseTimes(board);
-    emit dataChanged(index(0, 0), index(trace::kBoardCount - 1, ColumnCount - 1));
+CounterTableModel::Cells CounterTableModel::read(int board) const {
+    const trace::BoardCounts& c = m_counters.counts(board);
+    const std::optional<trace::ResponseTimes> times = m_counters.responseTimes(board);
+    Cells cells;
+    cells[BoardColumn] = board;
+    cells[ReadsColumn] = QVariant::fromValue(c.readsStarted);
+    cells[WritesColumn] = QVariant::fromValue(c.writesStarted);
+    cells[AcceptedColumn] = QVariant::fromValue(c.accepted);
+    cells[LengthColumn] = QVariant::fromValue(c.rejectedLength);
+    cells[AckColumn] = QVariant::fromValue(c.rejectedAck);
+    cells[CommandColumn] = QVariant::fromValue(c.rejectedCommand);
+    cells[EtxColumn] = QVariant::fromValue(c.rejectedEtx);
+    cells[AnalogColumn] = QVariant::fromValue(c.rejectedAnalog);
+    cells[NoAnswerColumn] = QVariant::fromValue(c.noAnswer);
+    cells[PortColumn] = QVariant::fromValue(c.portFailures);
+    cells[LastColumn] = msCell(times, &trace::ResponseTimes::last);
+    cells[MedianColumn] = msCell(times, &trace::ResponseTimes::median);
+    cells[P95Column] = msCell(times, &trace::ResponseTimes::p95);
+    cells[MaxColumn] = msCell(times, &trace::ResponseTimes::max);
+    cells[FailureColumn] = failureCell(m_counters, board);
+    return cells;
+}
+
+bool CounterTableModel::refresh() {
+    bool lengthChanged = false;
+    for (int row = 0; row < trace::kBoardCount; ++row) {
+        const Cells cells = read(row + 1);
+        Cells& shown = m_cells[static_cast<std::size_t>(row)];
+        for (int column = 0; column < ColumnCount; ++column) {
+            const auto c = static_cast<std::size_t>(column);
+            if (cells[c] == shown[c])
+                continue;
+            if (cells[c].toString().size() != shown[c].toString().size())
+                lengthChanged = true;
+            shown[c] = cells[c];
+            const QModelIndex cell = index(row, column);
+            emit dataChanged(cell, cell, {Qt::DisplayRole});
+        }
+    }
+    return lengthChanged;
 }
 
 int CounterTableModel::rowCount(const QModelIndex& parent) const {
@@ -59,45 +95,7 @@ QVariant CounterTableModel::data(const QModelIndex& index, int role) const {
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole)
         return {};
-    const trace::BoardCounts& c = m_counters.counts(board);
-    const std::optional<trace::ResponseTimes>& times =
-        m_times[static_cast<std::size_t>(index.row())];
-    switch (index.column()) {
-    case BoardColumn:
-        return board;
-    case ReadsColumn:
-        return QVariant::fromValue(c.readsStarted);
-    case WritesColumn:
-        return QVariant::fromValue(c.writesStarted);
-    case AcceptedColumn:
-        return QVariant::fromValue(c.accepted);
-    case LengthColumn:
-        return QVariant::fromValue(c.rejectedLength);
-    case AckColumn:
-        return QVariant::fromValue(c.rejectedAck);
-    case CommandColumn:
-        return QVariant::fromValue(c.rejectedCommand);
-    case EtxColumn:
-        return QVariant::fromValue(c.rejectedEtx);
-    case AnalogColumn:
-        return QVariant::fromValue(c.rejectedAnalog);
-    case NoAnswerColumn:
-        return QVariant::fromValue(c.noAnswer);
-    case PortColumn:
-        return QVariant::fromValue(c.portFailures);
-    case LastColumn:
-        return msCell(times, &trace::ResponseTimes::last);
-    case MedianColumn:
-        return msCell(times, &trace::ResponseTimes::median);
-    case P95Column:
-        return msCell(times, &trace::ResponseTimes::p95);
-    case MaxColumn:
-        return msCell(times, &trace::ResponseTimes::max);
-    case FailureColumn:
-        return failureCell(m_counters, board);
-    default:
-        return {};
-    }
+    return m_cells[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
 }
 
 QVariant CounterTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

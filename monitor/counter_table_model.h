@@ -1,10 +1,12 @@
 #pragma once
 // The three boards' counters, one row each, read from the line's counters
-// whenever refresh() is called.
+// whenever refresh() is called. Only the cells whose value changed are told
+// to the view, so a refresh repaints a few cells, not the table.
 
 #include "counters.h"
 
 #include <QAbstractTableModel>
+#include <QVariant>
 
 #include <array>
 #include <optional>
@@ -37,8 +39,9 @@ public:
     explicit CounterTableModel(const trace::LineCounters& counters, QObject* parent = nullptr);
 
     // The counters may have changed: every cell is read again, the response
-    // times worked out once per board.
-    void refresh();
+    // times worked out once per board. True when a cell's text became longer
+    // or shorter, so that its column may need another width.
+    [[nodiscard]] bool refresh();
 
     [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
     [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
@@ -48,8 +51,12 @@ public:
                                       int role = Qt::DisplayRole) const override;
 
 private:
+    using Cells = std::array<QVariant, ColumnCount>;
+    [[nodiscard]] Cells read(int board) const;
+
     const trace::LineCounters& m_counters;
-    std::array<std::optional<trace::ResponseTimes>, trace::kBoardCount> m_times;
+    // What each cell shows, as of the last refresh.
+    std::array<Cells, trace::kBoardCount> m_cells;
 };
 
 } // namespace rio::monitor

@@ -30,12 +30,20 @@ bool failed(const exchange::FrameEvent& event) {
 } // namespace
 
 FrameTableModel::FrameTableModel(QObject* parent)
-    : QAbstractTableModel(parent),
-      m_fixedFont(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {}
+    : QAbstractTableModel(parent), m_fixedFont(QFontDatabase::systemFont(QFontDatabase::FixedFont)),
+      m_failedBrush(QBrush(QColor(0xB0, 0x00, 0x00))),
+      m_rightAligned(QVariant(Qt::AlignRight | Qt::AlignVCenter)) {}
 
 void FrameTableModel::hold(const exchange::FrameEvent& event) {
     // Assigning into a reused slot keeps its strings' memory.
     m_held.push() = event;
+}
+
+int FrameTableModel::rowsToMakeRoom() const {
+    const std::size_t rows = m_rows.size();
+    const std::size_t held = m_held.size();
+    // held <= kCapacity, so what must go is never more than the rows there are.
+    return static_cast<int>(rows + held > kCapacity ? rows + held - kCapacity : 0);
 }
 
 FrameTableModel::Batch FrameTableModel::flush() {
@@ -43,13 +51,13 @@ FrameTableModel::Batch FrameTableModel::flush() {
     if (held == 0)
         return {};
     const std::size_t rows = m_rows.size();
-    // held <= kCapacity, so what must go is never more than the rows there are.
-    const std::size_t overflow = rows + held > kCapacity ? rows + held - kCapacity : 0;
+    const auto overflow = static_cast<std::size_t>(rowsToMakeRoom());
 
     Batch batch;
     if (overflow > 0) {
         beginRemoveRows({}, 0, static_cast<int>(overflow) - 1);
         m_removedFront = overflow;
+        m_firstSerial += overflow;
         endRemoveRows();
         batch.removed = static_cast<int>(overflow);
     }
@@ -70,6 +78,7 @@ void FrameTableModel::clear() {
     beginResetModel();
     m_rows.clear();
     m_held.clear();
+    m_firstSerial = 0;
     endResetModel();
 }
 
@@ -131,12 +140,14 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
         return {};
     case Qt::ForegroundRole:
         if (failed(e))
-            return QBrush(QColor(0xB0, 0x00, 0x00));
+            return m_failedBrush;
         return {};
     case Qt::TextAlignmentRole:
         if (index.column() == BoardColumn || index.column() == ResponseColumn)
-            return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+            return m_rightAligned;
         return {};
+    case AlternateRole:
+        return (m_firstSerial + static_cast<std::uint64_t>(index.row())) % 2 == 1;
     default:
         return {};
     }

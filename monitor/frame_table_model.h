@@ -3,15 +3,17 @@
 // a table. Frames are held as they come and join the table in batches, one
 // row insertion per batch, so a busy line costs the view a few repaints a
 // second however many frames it carries. Cells are formatted only when the
-// view asks for them.
+// view asks for them, which, as it paints only the rows a batch brings, is
+// about once per row.
 
 #include "frame_event.h"
 #include "ring.h"
 
 #include <QAbstractTableModel>
-#include <QFont>
+#include <QVariant>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace rio::monitor {
 
@@ -30,6 +32,12 @@ public:
         ResponseColumn,
         ColumnCount
     };
+    enum Role {
+        // Whether the row is shaded as every other row is: true for every
+        // other frame, so that a frame keeps its shade when the oldest leave
+        // and the rows below them move up.
+        AlternateRole = Qt::UserRole,
+    };
 
     explicit FrameTableModel(QObject* parent = nullptr);
 
@@ -45,6 +53,8 @@ public:
     // The held frames become the newest rows: the oldest rows that no longer
     // fit go in one removal, the new ones come in one insertion.
     Batch flush();
+    // The oldest rows the next flush() removes to make room.
+    [[nodiscard]] int rowsToMakeRoom() const;
     // Rows and held frames.
     void clear();
 
@@ -63,7 +73,13 @@ private:
     // During a flush, the oldest rows already announced as removed and about
     // to be overwritten by the new ones.
     std::size_t m_removedFront = 0;
-    QFont m_fixedFont;
+    // How many frames have left the top of the table since it was last
+    // cleared: row 0's place in the run of frames, whose parity shades it.
+    std::uint64_t m_firstSerial = 0;
+    // The same for every cell that has them, made once.
+    QVariant m_fixedFont;
+    QVariant m_failedBrush;
+    QVariant m_rightAligned;
 };
 
 } // namespace rio::monitor

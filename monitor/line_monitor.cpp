@@ -1,5 +1,6 @@
 #include "line_monitor.h"
 
+#include "prepared_text_delegate.h"
 #include "trace_writer.h"
 
 #include <QDateTime>
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSplitter>
 #include <QStyle>
 #include <QTableView>
@@ -47,9 +47,12 @@ LineMonitor::LineMonitor(const trace::LineCounters& counters, QWidget* parent)
     m_counterView->setObjectName(QStringLiteral("counters"));
     m_counterView->setModel(&m_counterModel);
     setUniformRows(m_counterView);
+    m_counterView->setItemDelegate(new PreparedTextDelegate(m_counterView));
     m_counterView->setSelectionMode(QAbstractItemView::NoSelection);
     m_counterView->setFocusPolicy(Qt::NoFocus);
-    m_counterView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized to the contents when shown and when a count gains or loses a
+    // digit, never on every refresh: sizing a column lays out all its texts.
+    m_counterView->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_counterView->horizontalHeader()->setStretchLastSection(true);
     const int countersHeight =
         m_counterView->horizontalHeader()->sizeHint().height() +
@@ -57,12 +60,13 @@ LineMonitor::LineMonitor(const trace::LineCounters& counters, QWidget* parent)
         2 * m_counterView->frameWidth();
     m_counterView->setMinimumHeight(countersHeight);
 
-    m_frameView = new QTableView;
+    m_frameView = new FrameView;
     m_frameView->setObjectName(QStringLiteral("frames"));
     m_frameView->setModel(&m_frameModel);
     setUniformRows(m_frameView);
-    m_frameView->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    m_frameView->setAlternatingRowColors(true);
+    auto* frameDelegate = new PreparedTextDelegate(m_frameView);
+    frameDelegate->setAlternateRole(FrameTableModel::AlternateRole);
+    m_frameView->setItemDelegate(frameDelegate);
     // Column widths from sample texts, never from the rows: sizing to
     // contents would visit every row held.
     QHeaderView* header = m_frameView->horizontalHeader();
@@ -147,39 +151,49 @@ void LineMonitor::take(const exchange::FrameEvent& event) {
     if (!m_paused)
         m_frameModel.hold(event);
     m_countersChanged = true;
-    if (!m_batchTimer.isActive())
+    // Hidden, the frames wait in the ring until the window is shown.
+    if (m_showing && !m_batchTimer.isActive())
         m_batchTimer.start();
 }
 
 void LineMonitor::addBatch() {
-    QScrollBar* bar = m_frameView->verticalScrollBar();
+    m_batchTimer.stop();
+    if (!m_showing) {
+        // The view lays itself out once when shown.
+        (void)m_frameModel.flush();
+        return;
+    }
     // Scrolled to the newest, the view follows; scrolled up, it stays on the
     // rows the user is reading while the oldest make room above them.
-    const bool following = bar->value() >= bar->maximum();
-    const int value = bar->value();
-    const FrameTableModel::Batch batch = m_frameModel.flush();
-    if (batch.inserted > 0) {
-        if (following)
-            m_frameView->scrollToBottom();
-        else
-            bar->setValue(std::max(0, value - batch.removed));
+    if (m_frameModel.heldCount() > 0) {
+        m_frameView->beginAppend(m_frameModel.rowsToMakeRoom());
+        const FrameTableModel::Batch batch = m_frameModel.flush();
+        m_frameView->endAppend(batch.inserted);
     }
-    if (m_countersChanged && isVisible())
+    if (m_countersChanged)
         refreshCounters();
 }
 
 void LineMonitor::refreshCounters() {
     m_countersChanged = false;
-    m_counterModel.refresh();
+    if (m_counterModel.refresh() && m_showing)
+        m_counterView->resizeColumnsToContents();
 }
 
 void LineMonitor::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    refreshCounters();
+    m_showing = true;
+    // What arrived while hidden, and the counters as they are now.
+    m_countersChanged = true;
+    addBatch();
+    m_counterView->resizeColumnsToContents();
     m_counterTimer.start();
 }
 
 void LineMonitor::hideEvent(QHideEvent* event) {
+    // Also when minimised: nothing is painted then either.
+    m_showing = false;
+    m_batchTimer.stop();
     m_counterTimer.stop();
     QWidget::hideEvent(event);
 }

@@ -8,6 +8,7 @@
 #include "counter_table_model.h"
 #include "frame_event.h"
 #include "frame_table_model.h"
+#include "frame_view.h"
 
 #include <QString>
 #include <QTimer>
@@ -27,8 +28,10 @@ class TraceWriter;
 namespace rio::monitor {
 
 // The table takes new rows at most this often, so the view repaints at most
-// about 20 times a second however busy the line.
-inline constexpr std::chrono::milliseconds kBatchInterval{50};
+// five times a second however busy the line: often enough to read as live,
+// and each repaint has a fixed cost (moving the rows shown, the scroll bar)
+// besides the new rows' own.
+inline constexpr std::chrono::milliseconds kBatchInterval{200};
 
 class LineMonitor : public QWidget {
     Q_OBJECT
@@ -83,13 +86,16 @@ private:
     FrameTableModel m_frameModel;
     CounterTableModel m_counterModel;
     QTableView* m_counterView = nullptr;
-    QTableView* m_frameView = nullptr;
+    FrameView* m_frameView = nullptr;
     QPushButton* m_pause = nullptr;
     QLabel* m_traceStatus = nullptr;
     QTimer m_batchTimer;   // single shot: the next batch of rows
     QTimer m_counterTimer; // while shown: counters reset without a frame
     bool m_paused = false;
     bool m_countersChanged = false;
+    // Shown and not minimised: frames only join the table, and the counters
+    // are only read, while someone can see them.
+    bool m_showing = false;
     const trace::TraceWriter* m_trace = nullptr;
 };
 
