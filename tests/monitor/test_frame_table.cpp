@@ -1,13 +1,16 @@
 // The line monitor's frame table: its ring keeps the latest 10,000 frames,
 // taken in batches; the frame is shown as it came; Save… writes the trace
-// format.
+// format; the open window follows the newest frame unless scrolled up, and
+// its counters follow the line.
 #include "counters.h"
 #include "frame_table_model.h"
 #include "line_monitor.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,6 +42,11 @@ FrameEvent numbered(int n) {
 
 int numberOf(const FrameEvent& e) {
     return static_cast<int>(duration_cast<milliseconds>(e.time - kAt).count());
+}
+
+// The number of the frame shown at the view's top or bottom line.
+int frameAt(monitor::LineMonitor& window, QTableView* view, int y) {
+    return numberOf(window.frames().event(view->rowAt(y)));
 }
 
 } // namespace
@@ -127,6 +135,79 @@ private slots:
                  "2026-12-08T05:00:00.000Z,1,01,TX,read,<ENQ>01R<EOT>,05 30 31 52 04,,\r\n"
                  "2026-12-08T05:00:00.001Z,2,02,RX,read,'=SUM(A1)<ETX>,"
                  "3D 53 55 4D 28 41 31 29 03,rejected:etx,\r\n"s);
+    }
+
+    void viewFollowsTheNewestUnlessScrolledUp() {
+        trace::LineCounters counters;
+        monitor::LineMonitor window(counters);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* view = window.findChild<QTableView*>(QStringLiteral("frames"));
+        QVERIFY(view);
+        const int bottom = view->viewport()->height() - 1;
+
+        int n = 0;
+        for (; n < 9'990; ++n)
+            window.observer().frame(numbered(n));
+        QTRY_COMPARE(window.frames().rowCount(), 9'990);
+        QCOMPARE(frameAt(window, view, bottom), 9'989);
+
+        // Scrolled up, the rows being read stay put while new frames come in
+        // and the oldest leave the full ring above them.
+        QScrollBar* bar = view->verticalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        const int read = frameAt(window, view, 0);
+        for (; n < 10'100; ++n)
+            window.observer().frame(numbered(n));
+        QTRY_COMPARE(numberOf(window.frames().event(9'999)), 10'099);
+        QCOMPARE(frameAt(window, view, 0), read);
+
+        // Back at the bottom, the view follows again.
+        bar->setValue(bar->maximum());
+        for (; n < 10'105; ++n)
+            window.observer().frame(numbered(n));
+        QTRY_COMPARE(frameAt(window, view, bottom), 10'104);
+    }
+
+    void countersFollowTheLine() {
+        trace::LineCounters counters;
+        trace::CountersObserver count(counters);
+        monitor::LineMonitor window(counters);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* table = window.findChild<QTableView*>(QStringLiteral("counters"));
+        QVERIFY(table);
+        const auto exchange = [&] {
+            FrameEvent request;
+            request.board = 2;
+            request.address = "02";
+            request.bytes = "\x05"
+                            "02R\x04";
+            request.time = kAt;
+            FrameEvent reply = request;
+            reply.direction = Direction::Rx;
+            reply.outcome = FrameOutcome::Ok;
+            reply.bytes = "\x06"
+                          "02R00000001"
+                          "0512"
+                          "1023"
+                          "\x03";
+            reply.response = microseconds{27351};
+            for (const FrameEvent& e : {request, reply}) {
+                count.frame(e);
+                window.observer().frame(e);
+            }
+        };
+        const auto cell = [&](monitor::CounterTableModel::Column column) {
+            return table->model()->index(1, column).data().toString();
+        };
+        exchange();
+        QTRY_COMPARE(cell(monitor::CounterTableModel::AcceptedColumn), QStringLiteral("1"));
+        QCOMPARE(cell(monitor::CounterTableModel::ReadsColumn), QStringLiteral("1"));
+        QCOMPARE(cell(monitor::CounterTableModel::LastColumn), QStringLiteral("27.4"));
+        exchange();
+        QTRY_COMPARE(cell(monitor::CounterTableModel::AcceptedColumn), QStringLiteral("2"));
+        QCOMPARE(cell(monitor::CounterTableModel::ReadsColumn), QStringLiteral("2"));
     }
 };
 
