@@ -161,7 +161,7 @@ private slots:
 
     void lateReplyFromBeforeAReopenIsDropped() {
         rio::sim::SimConfig config = nineSixHundred();
-        config.boards[0].behaviour = *rio::sim::parseBehaviour("late:300");
+        config.boards[0].behaviour = *rio::sim::parseBehaviour("late:800");
         SimPanel panel(config);
         Form1& form = *panel.form;
         panel.sim.setAnalog("01", 111, 111);
@@ -169,7 +169,7 @@ private slots:
         form.ReadBoard1(); // gives up after about 0.2 s
         QCOMPARE(form.Label2[0]->text(), QString::fromUtf8("#1 응답이 없습니다"));
         form.MSComm1->setPortOpen(false);
-        QTest::qWait(400); // the late reply lands while the port is closed
+        QTest::qWait(900); // the late reply lands while the port is closed
         panel.sim.setBehaviour("01", {});
         panel.sim.setAnalog("01", 222, 222);
         QTest::mouseClick(form.Command2, Qt::LeftButton);
