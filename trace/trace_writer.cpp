@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 
 #include <cerrno>
+#include <chrono>
 #include <unistd.h>
 
 namespace rio::trace {
@@ -13,6 +14,11 @@ namespace rio::trace {
 namespace {
 
 Q_LOGGING_CATEGORY(lcTrace, "rio.trace", QtInfoMsg)
+
+// Rows are kept on disk at most this often. A sync per row would wake a
+// thread and the disk forty times a second on a busy line, most of the
+// trace's cost; a power cut loses at most this much of the latest rows.
+constexpr std::chrono::milliseconds kSyncSpacing{100};
 
 // Whether a file that is to be appended to ends in the middle of a row, as a
 // crash during a write leaves it. Only a regular file is looked at: opening a
@@ -103,11 +109,15 @@ bool TraceWriter::writeLine() {
         data += written;
         left -= written;
     }
+    bool wake = false;
     {
         const std::lock_guard lock(m_syncMutex);
         m_unsynced = true;
+        wake = m_syncerIdle;
     }
-    m_syncWake.notify_one();
+    // A syncer that is resting between syncs looks at the rows when it is done.
+    if (wake)
+        m_syncWake.notify_one();
     return true;
 }
 
@@ -123,11 +133,10 @@ void TraceWriter::stop(const QString& reason) {
 void TraceWriter::startSyncing() {
     const int fd = m_file.handle();
     m_unsynced = false;
+    m_syncerIdle = false;
     m_syncError = 0;
     m_syncer = std::jthread([this, fd](std::stop_token stopToken) {
-        std::unique_lock lock(m_syncMutex);
-        // Rows written while a sync runs are kept by the next one.
-        while (m_syncWake.wait(lock, stopToken, [this] { return m_unsynced; })) {
+        const auto sync = [this, fd](std::unique_lock<std::mutex>& lock) {
             m_unsynced = false;
             lock.unlock();
             const int failed = ::fdatasync(fd) == 0 ? 0 : errno;
@@ -136,7 +145,25 @@ void TraceWriter::startSyncing() {
             // by the next row's sync.
             if (failed != 0 && failed != EINVAL && failed != EROFS && failed != EINTR)
                 m_syncError = failed;
+        };
+        std::unique_lock lock(m_syncMutex);
+        for (;;) {
+            m_syncerIdle = true;
+            const bool rows = m_syncWake.wait(lock, stopToken, [this] { return m_unsynced; });
+            m_syncerIdle = false;
+            if (!rows)
+                break;
+            sync(lock);
+            // Rows written meanwhile wait for the next sync: the rows of one
+            // board poll are kept together, not one by one.
+            if (m_syncWake.wait_for(lock, stopToken, kSyncSpacing, [] { return false; }))
+                break;
+            if (stopToken.stop_requested())
+                break;
         }
+        // What was written last is kept before the file closes.
+        if (m_unsynced)
+            sync(lock);
     });
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // Writes frames to a trace file as they happen, one row each. Every row goes
 // to the system in one write as soon as it is made, and a helper thread asks
-// the disk to keep it (fdatasync), so a crash loses nothing written and a
-// power cut at most the rows of the last moments; the exchange that told the
-// frame never waits for the disk. A write that fails stops the trace for
+// the disk to keep what was written (fdatasync), at most ten times a second,
+// so a crash of the program loses nothing written and a power cut at most the
+// rows of the last tenth of a second; the exchange that told the frame never
+// waits for the disk. A write that fails stops the trace for
 // good: one warning in the log, the reason kept, and polling goes on.
 
 #include "frame_event.h"
@@ -61,11 +62,13 @@ private:
     bool m_stopped = false;
     QString m_reason;
 
-    // The helper thread's state: rows written since the last fdatasync, and
-    // the errno of a failed fdatasync, handed back to the writing thread.
+    // The helper thread's state: rows written since the last fdatasync,
+    // whether it waits for them, and the errno of a failed fdatasync, handed
+    // back to the writing thread.
     std::mutex m_syncMutex;
     std::condition_variable_any m_syncWake;
     bool m_unsynced = false;
+    bool m_syncerIdle = false; // waiting for rows, not resting after a sync
     int m_syncError = 0;
     std::jthread m_syncer;
 };
