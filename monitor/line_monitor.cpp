@@ -22,6 +22,8 @@ namespace rio::monitor {
 
 namespace {
 
+// The counters are read once a second, not with every batch of frames:
+// repainting their table is as dear as a batch's new rows.
 constexpr std::chrono::milliseconds kCounterRefresh{1000};
 
 // Rows of one height and no per-cell sizing, so the view's cost does not
@@ -170,11 +172,11 @@ void LineMonitor::addBatch() {
         const FrameTableModel::Batch batch = m_frameModel.flush();
         m_frameView->endAppend(batch.inserted);
     }
-    if (m_countersChanged)
-        refreshCounters();
 }
 
 void LineMonitor::refreshCounters() {
+    if (!m_countersChanged)
+        return;
     m_countersChanged = false;
     if (m_counterModel.refresh() && m_showing)
         m_counterView->resizeColumnsToContents();
@@ -186,6 +188,7 @@ void LineMonitor::showEvent(QShowEvent* event) {
     // What arrived while hidden, and the counters as they are now.
     m_countersChanged = true;
     addBatch();
+    refreshCounters();
     m_counterView->resizeColumnsToContents();
     m_counterTimer.start();
 }
