@@ -48,7 +48,7 @@ trap cleanup EXIT
 epoch() { date -u -d "$1" +%s.%N; }
 
 status=0
-printf '%-7s %-16s %8s %8s %8s %18s %18s  %s\n' speed "turnaround set / measured" accepted seconds "exch/s" "limit/s (set)" "limit/s (measured)" "goal >= 95 % of measured"
+printf '%-7s %-26s %8s %8s %8s %18s %18s  %s\n' speed "turnaround set / measured" accepted seconds "exch/s" "limit/s (set)" "limit/s (measured)" "goal >= 95 % of measured"
 for speed in 9600 115200; do
     "$riosim" --baud "$speed" --turnaround "$turnaround" --boards 01 >"$work/sim.out" 2>&1 &
     sim_pid=$!
@@ -89,7 +89,7 @@ for speed in 9600 115200; do
         limit = 1 / (260 / s + tm / 1000); ratio = 100 * rate / limit
         printf "%.1f %.1f %.1f %.1f %.1f %s\n", rate, set_limit, set_ratio, limit, ratio, (ratio >= 95) ? "met" : "MISSED" }')
     [ "$verdict" = met ] || status=1
-    printf '%-7s %-16s %8s %8s %8s %18s %18s  %s\n' "$speed" "${turnaround} / ${measured} ms" "$accepted" "$elapsed" "$rate" \
+    printf '%-7s %-26s %8s %8s %8s %18s %18s  %s\n' "$speed" "${turnaround} / ${measured} ms" "$accepted" "$elapsed" "$rate" \
         "$set_limit ($set_ratio %)" "$limit ($ratio %)" "$verdict"
     sed 's/^/    /' "$work/summary.txt"
 done
