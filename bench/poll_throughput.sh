@@ -13,7 +13,7 @@
 # line_client (blocking write and read, nothing else) sees beyond the line
 # time. No client can beat that, so the goal is judged against it; at 115200
 # bit/s it is a tenth of the line time and more. line_client and riopoll take
-# turns, five each, and the goal is judged on the median turn: riopoll's rate
+# turns, seven each, and the goal is judged on the median turn: riopoll's rate
 # in a turn against the limit with the turnaround measured just before it.
 #
 # usage: bench/poll_throughput.sh [BUILD_DIR] [SECONDS] [TURNAROUND_MS]
@@ -49,7 +49,7 @@ trap cleanup EXIT
 # Seconds since the epoch of an ISO 8601 UTC time with milliseconds.
 epoch() { date -u -d "$1" +%s.%N; }
 
-rounds=5
+rounds=7
 status=0
 printf '%-7s %-26s %8s %8s %8s %18s %18s  %s\n' speed "turnaround set / measured" accepted seconds "exch/s" "limit/s (set)" "limit/s (measured)" "goal: median turn >= 95 %"
 for speed in 9600 115200; do
