@@ -141,7 +141,7 @@ LineMonitor::LineMonitor(const trace::LineCounters& counters, QWidget* parent)
     m_batchTimer.setInterval(kBatchInterval);
     connect(&m_batchTimer, &QTimer::timeout, this, &LineMonitor::addBatch);
     m_counterTimer.setInterval(kCounterRefresh);
-    connect(&m_counterTimer, &QTimer::timeout, this, &LineMonitor::refreshCounters);
+    connect(&m_counterTimer, &QTimer::timeout, this, &LineMonitor::refreshChangedCounters);
 
     resize(tableWidth + scrollBar + 2 * m_frameView->frameWidth() + 24,
            countersHeight + scrollBar + 34 * rowHeight);
@@ -175,18 +175,20 @@ void LineMonitor::addBatch() {
 }
 
 void LineMonitor::refreshCounters() {
-    if (!m_countersChanged)
-        return;
     m_countersChanged = false;
     if (m_counterModel.refresh() && m_showing)
         m_counterView->resizeColumnsToContents();
+}
+
+void LineMonitor::refreshChangedCounters() {
+    if (m_countersChanged)
+        refreshCounters();
 }
 
 void LineMonitor::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     m_showing = true;
     // What arrived while hidden, and the counters as they are now.
-    m_countersChanged = true;
     addBatch();
     refreshCounters();
     m_counterView->resizeColumnsToContents();

@@ -77,6 +77,8 @@ private:
 
     void take(const exchange::FrameEvent& event);
     void addBatch();
+    // The counter timer's turn: reads the counters if a frame came since.
+    void refreshChangedCounters();
     void setPaused(bool paused);
     void clearFrames();
     void saveClicked();
@@ -90,9 +92,9 @@ private:
     QPushButton* m_pause = nullptr;
     QLabel* m_traceStatus = nullptr;
     QTimer m_batchTimer;   // single shot: the next batch of rows
-    QTimer m_counterTimer; // while shown: counters reset without a frame
+    QTimer m_counterTimer; // while shown: the counters, once a second
     bool m_paused = false;
-    bool m_countersChanged = false;
+    bool m_countersChanged = false; // a frame came since the counters were read
     // Shown and not minimised: frames only join the table, and the counters
     // are only read, while someone can see them.
     bool m_showing = false;

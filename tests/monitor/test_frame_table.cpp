@@ -208,6 +208,10 @@ private slots:
         exchange();
         QTRY_COMPARE(cell(monitor::CounterTableModel::AcceptedColumn), QStringLiteral("2"));
         QCOMPARE(cell(monitor::CounterTableModel::ReadsColumn), QStringLiteral("2"));
+        // Reset with no frame after it, as ComPort Initialize does.
+        counters.reset();
+        window.refreshCounters();
+        QCOMPARE(cell(monitor::CounterTableModel::AcceptedColumn), QStringLiteral("0"));
     }
 };
 
