@@ -10,8 +10,6 @@
 
 namespace rio::monitor {
 
-namespace {
-
 // A scroll bar that, when its range, steps or value change, repaints only
 // where the ends and the middle of its handle were and are, instead of the
 // whole bar: a few hundred microseconds with gradients, and tall enough for
@@ -21,19 +19,65 @@ namespace {
 // nothing else changes. The arrows are repainted when the value reaches or
 // leaves an end, which some styles show on them, and the whole bar when it
 // becomes enabled or disabled.
+//
+// A batch changes the range and then the value. Held across the batch, the
+// bar compares only the look before with the look after: the handle's way
+// through the new range and back, and the value leaving the end and coming
+// back to it, are never painted.
 class HandleScrollBar : public QScrollBar {
 public:
     HandleScrollBar(Qt::Orientation orientation, QWidget* parent)
         : QScrollBar(orientation, parent) {}
 
+    void hold() { m_held = true; }
+    void release() {
+        m_held = false;
+        repaintChanged();
+    }
+
 protected:
     void sliderChange(SliderChange change) override {
+        if (change == SliderOrientationChange) {
+            m_look.known = false;
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        if (!m_held)
+            repaintChanged();
+    }
+
+    void resizeEvent(QResizeEvent* event) override {
+        m_look.known = false;
+        QScrollBar::resizeEvent(event);
+    }
+
+private:
+    struct Look {
+        bool known = false;
+        QRect handle;
+        bool disabled = false;
+        bool atFirst = false;
+        bool atLast = false;
+    };
+
+    [[nodiscard]] Look look(const QStyleOptionSlider& option) const {
+        Look look;
+        look.known = true;
+        look.handle = style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                              QStyle::SC_ScrollBarSlider, this);
+        look.disabled = minimum() == maximum();
+        look.atFirst = value() == minimum();
+        look.atLast = value() == maximum();
+        return look;
+    }
+
+    void repaintChanged() {
         QStyleOptionSlider option;
         initStyleOption(&option);
         const Look now = look(option);
-        if (change == SliderOrientationChange || !m_look.known || now.disabled != m_look.disabled) {
+        if (!m_look.known || now.disabled != m_look.disabled) {
             m_look = now;
-            QScrollBar::sliderChange(change);
+            update();
             return;
         }
         if (now.handle != m_look.handle)
@@ -68,44 +112,20 @@ protected:
         stretch(middle(was), middle(is), kMiddle);
     }
 
-    void resizeEvent(QResizeEvent* event) override {
-        m_look.known = false;
-        QScrollBar::resizeEvent(event);
-    }
-
-private:
-    struct Look {
-        bool known = false;
-        QRect handle;
-        bool disabled = false;
-        bool atFirst = false;
-        bool atLast = false;
-    };
-
-    [[nodiscard]] Look look(const QStyleOptionSlider& option) const {
-        Look look;
-        look.known = true;
-        look.handle = style()->subControlRect(QStyle::CC_ScrollBar, &option,
-                                              QStyle::SC_ScrollBarSlider, this);
-        look.disabled = minimum() == maximum();
-        look.atFirst = value() == minimum();
-        look.atLast = value() == maximum();
-        return look;
-    }
-
     Look m_look;
+    bool m_held = false;
 };
 
-} // namespace
-
 FrameView::FrameView(QWidget* parent) : QTableView(parent) {
-    setVerticalScrollBar(new HandleScrollBar(Qt::Vertical, this));
+    m_bar = new HandleScrollBar(Qt::Vertical, this);
+    setVerticalScrollBar(m_bar);
     setVerticalScrollMode(ScrollPerPixel);
 }
 
 void FrameView::beginAppend(int removing) {
     const QScrollBar* bar = verticalScrollBar();
     m_following = bar->value() >= bar->maximum();
+    m_bar->hold();
     m_value = bar->value();
     // The current row leaving would otherwise scroll the view to the next.
     m_autoScroll = hasAutoScroll();
@@ -146,6 +166,7 @@ void FrameView::endAppend(int inserted) {
         // Back onto the rows being read: they moved up by the rows that left.
         verticalScrollBar()->setValue(std::max(0, m_value - m_removing * rowHeight));
     }
+    m_bar->release();
 
     // The new rows, where they are shown now, if they are.
     const int first = model()->rowCount(rootIndex()) - inserted;

@@ -5,12 +5,14 @@
 // are, instead of the whole view being laid out and painted again as a
 // change in the number of rows otherwise makes it. It scrolls by pixels, so
 // that a layout never moves the rows on its own. Its scroll bar, whose
-// range and value change with every batch, repaints only where its handle
-// was and is.
+// range and value change with every batch, repaints once a batch is in, and
+// only where its handle was and is.
 
 #include <QTableView>
 
 namespace rio::monitor {
+
+class HandleScrollBar;
 
 class FrameView : public QTableView {
     Q_OBJECT
@@ -27,6 +29,7 @@ public:
     void doItemsLayout() override;
 
 private:
+    HandleScrollBar* m_bar = nullptr;
     bool m_appending = false;
     // As they were before the batch.
     bool m_following = true;

@@ -8,6 +8,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QFile>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
@@ -167,6 +168,37 @@ private slots:
         for (; n < 10'105; ++n)
             window.observer().frame(numbered(n));
         QTRY_COMPARE(frameAt(window, view, bottom), 10'104);
+    }
+
+    // The view and its scroll bar repaint only what a batch changed: what the
+    // screen shows must still be what a whole repaint draws, also while the
+    // table is young and the handle shrinks and moves with every batch.
+    void screenMatchesAWholeRepaint() {
+        trace::LineCounters counters;
+        monitor::LineMonitor window(counters);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* view = window.findChild<QTableView*>(QStringLiteral("frames"));
+        QVERIFY(view);
+        const auto shown = [&] {
+            const QRect at(view->mapTo(&window, QPoint(0, 0)), view->size());
+            return window.screen()
+                ->grabWindow(window.winId())
+                .copy(at)
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        const auto whole = [&] {
+            return view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+
+        int n = 0;
+        for (const int batch : {5, 40, 8, 8, 60, 8, 1}) {
+            for (const int end = n + batch; n < end;)
+                window.observer().frame(numbered(n++));
+            QTRY_COMPARE(window.frames().rowCount(), n);
+            QTRY_COMPARE(shown(), whole());
+        }
     }
 
     void countersFollowTheLine() {
