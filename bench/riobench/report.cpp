@@ -29,6 +29,8 @@ using Clock = steady_clock;
 constexpr std::array kSpeeds{1200, 9600, 115200};
 // Processor time with the monitor and trace is the median of this many runs.
 constexpr int kDiagnosticsCpuRuns = 3;
+// Seconds for the machine to settle before the processor-time runs.
+constexpr unsigned long kSettleSeconds = 10;
 
 // How much of each figure a run takes.
 struct Plan {
@@ -545,43 +547,38 @@ Results measure(const RunSettings& settings, const Plan& plan) {
                               pacing(naive)}});
     for (bool naive : {false, true})
         quiet.push_back({QStringLiteral("click"), {arg("clicks", plan.clicks), pacing(naive)}});
-    for (const char* state : {"answering", "silent", "stopped"})
-        for (bool naive : {false, true})
-            quiet.push_back(
-                {QStringLiteral("cpu"),
-                 {QStringLiteral("state=") + QLatin1String(state), arg("ms", plan.cpuMs),
-                  arg("warmUpMs", plan.cpuWarmUpMs), pacing(naive)}});
-    // The diagnostics' cost: overhead and processor time at 9600 bit/s with
-    // the monitor open and a trace written.
+    // The diagnostics' cost in overhead: 9600 bit/s with the monitor open
+    // and a trace written.
     quiet.push_back({QStringLiteral("overhead"),
                      {arg("speed", 9600), arg("samples", plan.overheadSamples[1]), pacing(false),
                       arg("capMs", 60000), arg("diag", 1)}});
-    for (int i = 0; i < kDiagnosticsCpuRuns; ++i)
-        quiet.push_back({QStringLiteral("cpu"),
-                         {QStringLiteral("state=answering"), arg("ms", plan.cpuMs),
-                          arg("warmUpMs", plan.cpuWarmUpMs), pacing(false), arg("diag", 1)}});
-    progress("start-up, exchange overhead, silent wait, responsiveness, processor time");
-    std::vector<QJsonObject> quietResults;
+    progress("start-up, exchange overhead, silent wait, responsiveness");
     std::vector<double> startups;
     const auto takeStartup = [&](Worker& worker, const QJsonObject& o) {
         const auto shown =
             Clock::time_point(nanoseconds(qint64(o[QStringLiteral("shownNs")].toDouble())));
         startups.push_back(duration<double, std::milli>(shown - worker.started()).count());
     };
-    // A quick run takes them a few at a time: all at once, on a slow machine
-    // or a sanitizer build, some would see no exchange in their short window.
+    // One at a time. A quick run takes them a few at a time: all at once, on
+    // a slow machine or a sanitizer build, some would see no exchange in
+    // their short window.
     const std::size_t together = settings.quick ? 5 : 1;
-    for (std::size_t first = 0; first < quiet.size(); first += together) {
-        const std::vector<Job> group(quiet.begin() + qsizetype(first),
-                                     quiet.begin() +
-                                         qsizetype(std::min(quiet.size(), first + together)));
-        auto workers = startAll(settings, group);
-        for (std::size_t i = 0; i < workers.size(); ++i) {
-            quietResults.push_back(workers[i]->result());
-            if (group[i].first == QLatin1String("startup"))
-                takeStartup(*workers[i], quietResults.back());
+    const auto inTurn = [&](const std::vector<Job>& all) {
+        std::vector<QJsonObject> results;
+        for (std::size_t first = 0; first < all.size(); first += together) {
+            const std::vector<Job> group(all.begin() + qsizetype(first),
+                                         all.begin() +
+                                             qsizetype(std::min(all.size(), first + together)));
+            auto workers = startAll(settings, group);
+            for (std::size_t i = 0; i < workers.size(); ++i) {
+                results.push_back(workers[i]->result());
+                if (group[i].first == QLatin1String("startup"))
+                    takeStartup(*workers[i], results.back());
+            }
         }
-    }
+        return results;
+    };
+    const std::vector<QJsonObject> quietResults = inTurn(quiet);
     std::size_t at = std::size_t(plan.startups);
     const auto take = [&](std::size_t n) {
         std::vector<QJsonObject> out(quietResults.begin() + qsizetype(at),
@@ -592,14 +589,7 @@ Results measure(const RunSettings& settings, const Plan& plan) {
     const auto overheadPanel = take(3), overheadNaive = take(3);
     const auto silentPanel = take(3), silentNaive = take(3);
     const auto clicks = take(2);
-    std::vector<QJsonObject> cpuPanel, cpuNaive;
-    for (int i = 0; i < 3; ++i) {
-        const auto pair = take(2);
-        cpuPanel.push_back(pair[0]);
-        cpuNaive.push_back(pair[1]);
-    }
     const auto diagnosticsOverhead = take(1);
-    const auto diagnosticsCpu = take(kDiagnosticsCpuRuns);
 
     // Stage 2: the long runs, bounded by line time rather than work, side by
     // side. The memory run goes on through stage 3.
@@ -641,6 +631,34 @@ Results measure(const RunSettings& settings, const Plan& plan) {
     progress("waiting for the memory run");
     const auto memories = resultsOf(memoryRun);
     const QJsonObject& memory = memories[0];
+
+    // Stage 4: processor time, one run at a time once every other run has
+    // ended and the disk has written back the memory run's trace. Beside the
+    // memory runs (the one with the monitor and a trace takes an eighth of a
+    // core, and the kernel as much again writing its trace), a figure of a
+    // few percent moved by up to a point.
+    progress("processor time");
+    if (!settings.quick)
+        QThread::sleep(kSettleSeconds);
+    std::vector<Job> cpuJobs;
+    for (const char* state : {"answering", "silent", "stopped"})
+        for (bool naive : {false, true})
+            cpuJobs.push_back(
+                {QStringLiteral("cpu"),
+                 {QStringLiteral("state=") + QLatin1String(state), arg("ms", plan.cpuMs),
+                  arg("warmUpMs", plan.cpuWarmUpMs), pacing(naive)}});
+    // With the monitor open and a trace written.
+    for (int i = 0; i < kDiagnosticsCpuRuns; ++i)
+        cpuJobs.push_back({QStringLiteral("cpu"),
+                           {QStringLiteral("state=answering"), arg("ms", plan.cpuMs),
+                            arg("warmUpMs", plan.cpuWarmUpMs), pacing(false), arg("diag", 1)}});
+    const std::vector<QJsonObject> cpuResults = inTurn(cpuJobs);
+    std::vector<QJsonObject> cpuPanel, cpuNaive;
+    for (std::size_t i = 0; i < 3; ++i) {
+        cpuPanel.push_back(cpuResults[2 * i]);
+        cpuNaive.push_back(cpuResults[2 * i + 1]);
+    }
+    const std::vector<QJsonObject> diagnosticsCpu(cpuResults.begin() + 6, cpuResults.end());
 
     overheadRows(r, overheadPanel, overheadNaive);
     pollingRows(r, polling[0], polling[1]);
