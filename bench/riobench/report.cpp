@@ -647,9 +647,9 @@ Results measure(const RunSettings& settings, const Plan& plan) {
 
     // Stage 4: processor time, one run at a time once every other run has
     // ended and the disk has written back the memory run's trace. Beside the
-    // memory runs (the one with the monitor and a trace takes an eighth of a
-    // core, and the kernel as much again writing its trace), a figure of a
-    // few percent moved by up to a point.
+    // memory runs (at 115200 bit/s a tenth of a core each, and an eighth with
+    // the monitor and a trace, besides their simulators), a figure of a few
+    // percent moved by up to a point.
     progress("processor time");
     if (!settings.quick)
         QThread::sleep(kSettleSeconds);
