@@ -138,6 +138,11 @@ private slots:
                  "3D 53 55 4D 28 41 31 29 03,rejected:etx,\r\n"s);
     }
 
+    // The view follows the newest frame unless scrolled up. It repaints only
+    // what a batch changed (the new rows, where its scroll bar's handle was
+    // and is): what the screen shows must still be what a whole repaint
+    // draws, also while the table is young and the handle moves with every
+    // batch, and while the oldest rows leave the full ring.
     void viewFollowsTheNewestUnlessScrolledUp() {
         trace::LineCounters counters;
         monitor::LineMonitor window(counters);
@@ -146,40 +151,6 @@ private slots:
         auto* view = window.findChild<QTableView*>(QStringLiteral("frames"));
         QVERIFY(view);
         const int bottom = view->viewport()->height() - 1;
-
-        int n = 0;
-        for (; n < 9'990; ++n)
-            window.observer().frame(numbered(n));
-        QTRY_COMPARE(window.frames().rowCount(), 9'990);
-        QCOMPARE(frameAt(window, view, bottom), 9'989);
-
-        // Scrolled up, the rows being read stay put while new frames come in
-        // and the oldest leave the full ring above them.
-        QScrollBar* bar = view->verticalScrollBar();
-        bar->setValue(bar->maximum() / 2);
-        const int read = frameAt(window, view, 0);
-        for (; n < 10'100; ++n)
-            window.observer().frame(numbered(n));
-        QTRY_COMPARE(numberOf(window.frames().event(9'999)), 10'099);
-        QCOMPARE(frameAt(window, view, 0), read);
-
-        // Back at the bottom, the view follows again.
-        bar->setValue(bar->maximum());
-        for (; n < 10'105; ++n)
-            window.observer().frame(numbered(n));
-        QTRY_COMPARE(frameAt(window, view, bottom), 10'104);
-    }
-
-    // The view and its scroll bar repaint only what a batch changed: what the
-    // screen shows must still be what a whole repaint draws, also while the
-    // table is young and the handle shrinks and moves with every batch.
-    void screenMatchesAWholeRepaint() {
-        trace::LineCounters counters;
-        monitor::LineMonitor window(counters);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto* view = window.findChild<QTableView*>(QStringLiteral("frames"));
-        QVERIFY(view);
         const auto shown = [&] {
             const QRect at(view->mapTo(&window, QPoint(0, 0)), view->size());
             return window.screen()
@@ -199,6 +170,28 @@ private slots:
             QTRY_COMPARE(window.frames().rowCount(), n);
             QTRY_COMPARE(shown(), whole());
         }
+        for (; n < 9'990; ++n)
+            window.observer().frame(numbered(n));
+        QTRY_COMPARE(window.frames().rowCount(), 9'990);
+        QCOMPARE(frameAt(window, view, bottom), 9'989);
+
+        // Scrolled up, the rows being read stay put while new frames come in
+        // and the oldest leave the full ring above them.
+        QScrollBar* bar = view->verticalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        const int read = frameAt(window, view, 0);
+        for (; n < 10'100; ++n)
+            window.observer().frame(numbered(n));
+        QTRY_COMPARE(numberOf(window.frames().event(9'999)), 10'099);
+        QCOMPARE(frameAt(window, view, 0), read);
+        QTRY_COMPARE(shown(), whole());
+
+        // Back at the bottom, the view follows again.
+        bar->setValue(bar->maximum());
+        for (; n < 10'105; ++n)
+            window.observer().frame(numbered(n));
+        QTRY_COMPARE(frameAt(window, view, bottom), 10'104);
+        QTRY_COMPARE(shown(), whole());
     }
 
     void countersFollowTheLine() {
