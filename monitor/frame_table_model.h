@@ -10,10 +10,13 @@
 #include "ring.h"
 
 #include <QAbstractTableModel>
+#include <QString>
 #include <QVariant>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace rio::monitor {
 
@@ -68,6 +71,9 @@ public:
                                       int role = Qt::DisplayRole) const override;
 
 private:
+    // The local time of day with milliseconds, HH:mm:ss.zzz.
+    [[nodiscard]] QString clockText(std::chrono::system_clock::time_point time) const;
+
     Ring<exchange::FrameEvent> m_rows{kCapacity};
     Ring<exchange::FrameEvent> m_held{kCapacity};
     // During a flush, the oldest rows already announced as removed and about
@@ -80,6 +86,9 @@ private:
     QVariant m_fixedFont;
     QVariant m_failedBrush;
     QVariant m_rightAligned;
+    // The minute of the latest time shown and its local "HH:mm:".
+    mutable std::optional<qint64> m_clockMinute;
+    mutable QString m_clockPrefix;
 };
 
 } // namespace rio::monitor

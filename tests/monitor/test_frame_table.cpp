@@ -1,12 +1,13 @@
 // The line monitor's frame table: its ring keeps the latest 10,000 frames,
-// taken in batches; the frame is shown as it came; Save… writes the trace
-// format; the open window follows the newest frame unless scrolled up, and
-// its counters follow the line.
+// taken in batches; the frame is shown as it came, at the local time; Save…
+// writes the trace format; the open window follows the newest frame unless
+// scrolled up, and its counters follow the line.
 #include "counters.h"
 #include "frame_table_model.h"
 #include "line_monitor.h"
 
 #include <QAbstractItemModelTester>
+#include <QDateTime>
 #include <QFile>
 #include <QScreen>
 #include <QScrollBar>
@@ -14,6 +15,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <array>
 
 using namespace rio;
 using namespace std::chrono;
@@ -109,6 +112,34 @@ private slots:
                  QStringLiteral("rejected:etx"));
         QCOMPARE(model.data(model.index(0, FrameTableModel::ResponseColumn)).toString(),
                  QStringLiteral("27.4"));
+    }
+
+    void timeIsTheLocalClock() {
+        // Half an hour off UTC, so an hour and minute taken from the wrong
+        // minute or from UTC show; no zone files needed.
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "<+0530>-05:30");
+        FrameTableModel model;
+        const std::array<milliseconds, 4> at{-1ms, 59'999ms, 60'000ms, 3'599'999ms};
+        for (const milliseconds ms : at) {
+            FrameEvent e = numbered(0);
+            e.time = kAt + ms;
+            model.hold(e);
+        }
+        model.flush();
+        // Rows of different minutes asked in turn, as a repaint may.
+        for (const int row : {0, 1, 2, 1, 3, 0}) {
+            const qint64 ms =
+                duration_cast<milliseconds>(model.event(row).time.time_since_epoch()).count();
+            QCOMPARE(model.data(model.index(row, FrameTableModel::TimeColumn)).toString(),
+                     QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz")));
+        }
+        QCOMPARE(model.data(model.index(2, FrameTableModel::TimeColumn)).toString(),
+                 QStringLiteral("10:31:00.000"));
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
     }
 
     void saveWritesTheTraceFormat() {
