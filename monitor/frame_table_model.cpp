@@ -156,15 +156,13 @@ QString FrameTableModel::clockText(std::chrono::system_clock::time_point time) c
     // A zone's offset from UTC, and every change of it, falls on a whole
     // minute, so the local hour and minute are looked up once per minute of
     // frames: each lookup has the C library check the zone file on disk.
-    constexpr qint64 kMinuteMs = 60'000;
-    const qint64 ms = epochMs(time);
-    const qint64 minute = ms >= 0 ? ms / kMinuteMs : (ms - kMinuteMs + 1) / kMinuteMs;
-    if (!m_clockMinute || *m_clockMinute != minute) {
+    const auto minute = std::chrono::floor<std::chrono::minutes>(time);
+    if (m_clockMinute != minute) {
         m_clockMinute = minute;
         m_clockPrefix =
-            QDateTime::fromMSecsSinceEpoch(minute * kMinuteMs).toString(QStringLiteral("HH:mm:"));
+            QDateTime::fromMSecsSinceEpoch(epochMs(minute)).toString(QStringLiteral("HH:mm:"));
     }
-    const qint64 inMinute = ms - minute * kMinuteMs;
+    const qint64 inMinute = epochMs(time) - epochMs(minute);
     return m_clockPrefix + QStringLiteral("%1.%2")
                                .arg(inMinute / 1000, 2, 10, QLatin1Char('0'))
                                .arg(inMinute % 1000, 3, 10, QLatin1Char('0'));

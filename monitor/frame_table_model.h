@@ -87,7 +87,7 @@ private:
     QVariant m_failedBrush;
     QVariant m_rightAligned;
     // The minute of the latest time shown and its local "HH:mm:".
-    mutable std::optional<qint64> m_clockMinute;
+    mutable std::optional<std::chrono::sys_time<std::chrono::minutes>> m_clockMinute;
     mutable QString m_clockPrefix;
 };
 

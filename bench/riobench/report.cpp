@@ -654,7 +654,8 @@ Results measure(const RunSettings& settings, const Plan& plan) {
     if (!settings.quick)
         QThread::sleep(kSettleSeconds);
     std::vector<Job> cpuJobs;
-    for (const char* state : {"answering", "silent", "stopped"})
+    const std::array states{"answering", "silent", "stopped"};
+    for (const char* state : states)
         for (bool naive : {false, true})
             cpuJobs.push_back(
                 {QStringLiteral("cpu"),
@@ -670,11 +671,11 @@ Results measure(const RunSettings& settings, const Plan& plan) {
                   arg("warmUpMs", plan.cpuWarmUpMs), pacing(false), arg("diag", diag)}});
     const std::vector<QJsonObject> cpuResults = inTurn(cpuJobs);
     std::vector<QJsonObject> cpuPanel, cpuNaive, diagnosticsCpu, diagnosticsCpuWithout;
-    for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < states.size(); ++i) {
         cpuPanel.push_back(cpuResults[2 * i]);
         cpuNaive.push_back(cpuResults[2 * i + 1]);
     }
-    for (std::size_t i = 6; i + 1 < cpuResults.size(); i += 2) {
+    for (std::size_t i = 2 * states.size(); i + 1 < cpuResults.size(); i += 2) {
         diagnosticsCpu.push_back(cpuResults[i]);
         diagnosticsCpuWithout.push_back(cpuResults[i + 1]);
     }

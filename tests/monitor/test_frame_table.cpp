@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QDateTime>
 #include <QFile>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -118,6 +119,12 @@ private slots:
         // Half an hour off UTC, so an hour and minute taken from the wrong
         // minute or from UTC show; no zone files needed.
         const QByteArray zone = qgetenv("TZ");
+        const auto restoreZone = qScopeGuard([&] {
+            if (zone.isNull())
+                qunsetenv("TZ");
+            else
+                qputenv("TZ", zone);
+        });
         qputenv("TZ", "<+0530>-05:30");
         FrameTableModel model;
         const std::array<milliseconds, 4> at{-1ms, 59'999ms, 60'000ms, 3'599'999ms};
@@ -136,10 +143,6 @@ private slots:
         }
         QCOMPARE(model.data(model.index(2, FrameTableModel::TimeColumn)).toString(),
                  QStringLiteral("10:31:00.000"));
-        if (zone.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", zone);
     }
 
     void saveWritesTheTraceFormat() {
