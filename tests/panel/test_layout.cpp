@@ -32,106 +32,131 @@ struct Row {
     int lineWidth = 0;
 };
 
-QString nm(const char* name, int index = -1) {
-    return index < 0 ? QString::fromLatin1(name)
-                     : QStringLiteral("%1_%2").arg(QString::fromLatin1(name)).arg(index);
+QString nm(const char* name, int index) {
+    return QStringLiteral("%1_%2").arg(QString::fromLatin1(name)).arg(index);
 }
 
-// Board 1 at its place on the window (origin 120, 120), then boards 2 and 3
-// as the same panel moved right by 3360 and 6720 with their own names.
+// Every control of the window, written out from the layout tables: board 1
+// at origin (120, 120), boards 2 and 3 the same panel 3360 and 6720 twips to
+// the right with their own names, and the command strip. Members of an index
+// array are named NAME_INDEX.
 std::vector<Row> expectedControls() {
-    struct BoardRow {
-        const char* names[3];
-        int index[3];
-        Kind kind;
-        int left, top, width, height;
-        const char* caption;
-        int lineWidth = 0;
-    };
-    const BoardRow board[] = {
-        {{"Shape1", "Shape2", "Shape3"}, {-1, -1, -1}, Kind::Shape, 120, 120, 3255, 5175, ""},
-        {{"Label1", "Label1", "Label1"},
-         {11, 12, 22},
-         Kind::Label,
-         240,
-         240,
-         3015,
-         375,
-         "IO BOARD #"},
-        {{"Label1", "Label1", "Label1"}, {10, 13, 23}, Kind::Label, 240, 720, 1455, 255, "Address"},
-        {{"Text9", "Text10", "Text17"}, {-1, -1, -1}, Kind::Entry, 1800, 720, 0, 270, ""},
-        {{"Line1", "Line4", "Line6"}, {-1, -1, -1}, Kind::Line, 120, 1080, 3360, 1080, "", 2},
-        {{"Label1", "Label1", "Label1"}, {4, 17, 27}, Kind::Label, 240, 1200, 975, 255, "INPUT"},
-        {{"Label1", "Label1", "Label1"},
-         {0, 21, 31},
-         Kind::Label,
-         240,
-         1560,
-         975,
-         255,
-         "Send Data"},
-        {{"Text1", "Text16", "Text23"}, {-1, -1, -1}, Kind::Frame, 1200, 1560, 2055, 270, ""},
-        {{"Label1", "Label1", "Label1"},
-         {1, 20, 30},
-         Kind::Label,
-         240,
-         1920,
-         975,
-         255,
-         "Read Data"},
-        {{"Text2", "Text15", "Text22"}, {-1, -1, -1}, Kind::Frame, 1200, 1920, 2055, 270, ""},
-        {{"Label1", "Label1", "Label1"}, {6, 15, 25}, Kind::Label, 240, 2760, 975, 255, "AD1"},
-        {{"Text5", "Text12", "Text19"}, {-1, -1, -1}, Kind::Analog, 1200, 2760, 1095, 270, ""},
-        {{"Label1", "Label1", "Label1"}, {7, 14, 24}, Kind::Label, 240, 3120, 975, 255, "AD2"},
-        {{"Text6", "Text11", "Text18"}, {-1, -1, -1}, Kind::Analog, 1200, 3120, 1095, 270, ""},
-        {{"Line2", "Line3", "Line5"}, {-1, -1, -1}, Kind::Line, 120, 3600, 3360, 3600, "", 1},
-        {{"Label1", "Label1", "Label1"}, {5, 16, 26}, Kind::Label, 240, 3720, 975, 255, "OUTPUT"},
-        {{"Label1", "Label1", "Label1"},
-         {2, 19, 29},
-         Kind::Label,
-         240,
-         4080,
-         975,
-         255,
-         "Send Data"},
-        {{"Text3", "Text14", "Text21"}, {-1, -1, -1}, Kind::Frame, 1200, 4080, 2055, 270, ""},
-        {{"Label1", "Label1", "Label1"},
-         {3, 18, 28},
-         Kind::Label,
-         240,
-         4440,
-         975,
-         255,
-         "Read Data"},
-        {{"Text4", "Text13", "Text20"}, {-1, -1, -1}, Kind::Frame, 1200, 4440, 2055, 270, ""},
-        {{"Label2", "Label2", "Label2"}, {0, 1, 2}, Kind::Label, 120, 5400, 3255, 255, ""},
-    };
-    const int addressWidth[3] = {1455, 1335, 1335};
-    const char* indicators[3] = {"Command3", "Command13", "Command23"};
-    const char* outputs[3] = {"Command4", "Command14", "Command24"};
-
-    std::vector<Row> rows;
-    for (int b = 0; b < 3; ++b) {
-        const int dx = 3360 * b;
-        for (const BoardRow& r : board) {
-            Row row{nm(r.names[b], r.index[b]),   r.kind,     r.left + dx, r.top, r.width, r.height,
-                    QString::fromUtf8(r.caption), r.lineWidth};
-            if (r.kind == Kind::Line)
-                row.width += dx; // x2
-            if (row.caption == QLatin1String("IO BOARD #"))
-                row.caption += QString::number(b + 1);
-            if (r.kind == Kind::Entry)
-                row.width = addressWidth[b];
-            rows.push_back(row);
-        }
-        for (int k = 0; k < 8; ++k) {
-            rows.push_back({nm(indicators[b], k), Kind::Indicator, 2880 - 240 * k + dx, 2280, 255,
-                            375, QString::number(k + 1)});
-            rows.push_back({nm(outputs[b], k), Kind::Button, 2880 - 240 * k + dx, 4800, 255, 375,
-                            QString::number(k + 1)});
-        }
-    }
-    const std::vector<Row> strip = {
+    return {
+        // board 1
+        {"Shape1", Kind::Shape, 120, 120, 3255, 5175, ""},
+        {"Label1_11", Kind::Label, 240, 240, 3015, 375, "IO BOARD #1"},
+        {"Label1_10", Kind::Label, 240, 720, 1455, 255, "Address"},
+        {"Text9", Kind::Entry, 1800, 720, 1455, 270, ""},
+        {"Line1", Kind::Line, 120, 1080, 3360, 1080, "", 2},
+        {"Label1_4", Kind::Label, 240, 1200, 975, 255, "INPUT"},
+        {"Label1_0", Kind::Label, 240, 1560, 975, 255, "Send Data"},
+        {"Text1", Kind::Frame, 1200, 1560, 2055, 270, ""},
+        {"Label1_1", Kind::Label, 240, 1920, 975, 255, "Read Data"},
+        {"Text2", Kind::Frame, 1200, 1920, 2055, 270, ""},
+        {"Label1_6", Kind::Label, 240, 2760, 975, 255, "AD1"},
+        {"Text5", Kind::Analog, 1200, 2760, 1095, 270, ""},
+        {"Label1_7", Kind::Label, 240, 3120, 975, 255, "AD2"},
+        {"Text6", Kind::Analog, 1200, 3120, 1095, 270, ""},
+        {"Line2", Kind::Line, 120, 3600, 3360, 3600, "", 1},
+        {"Label1_5", Kind::Label, 240, 3720, 975, 255, "OUTPUT"},
+        {"Label1_2", Kind::Label, 240, 4080, 975, 255, "Send Data"},
+        {"Text3", Kind::Frame, 1200, 4080, 2055, 270, ""},
+        {"Label1_3", Kind::Label, 240, 4440, 975, 255, "Read Data"},
+        {"Text4", Kind::Frame, 1200, 4440, 2055, 270, ""},
+        {"Label2_0", Kind::Label, 120, 5400, 3255, 255, ""},
+        {"Command3_0", Kind::Indicator, 2880, 2280, 255, 375, "1"},
+        {"Command3_1", Kind::Indicator, 2640, 2280, 255, 375, "2"},
+        {"Command3_2", Kind::Indicator, 2400, 2280, 255, 375, "3"},
+        {"Command3_3", Kind::Indicator, 2160, 2280, 255, 375, "4"},
+        {"Command3_4", Kind::Indicator, 1920, 2280, 255, 375, "5"},
+        {"Command3_5", Kind::Indicator, 1680, 2280, 255, 375, "6"},
+        {"Command3_6", Kind::Indicator, 1440, 2280, 255, 375, "7"},
+        {"Command3_7", Kind::Indicator, 1200, 2280, 255, 375, "8"},
+        {"Command4_0", Kind::Button, 2880, 4800, 255, 375, "1"},
+        {"Command4_1", Kind::Button, 2640, 4800, 255, 375, "2"},
+        {"Command4_2", Kind::Button, 2400, 4800, 255, 375, "3"},
+        {"Command4_3", Kind::Button, 2160, 4800, 255, 375, "4"},
+        {"Command4_4", Kind::Button, 1920, 4800, 255, 375, "5"},
+        {"Command4_5", Kind::Button, 1680, 4800, 255, 375, "6"},
+        {"Command4_6", Kind::Button, 1440, 4800, 255, 375, "7"},
+        {"Command4_7", Kind::Button, 1200, 4800, 255, 375, "8"},
+        // board 2
+        {"Shape2", Kind::Shape, 3480, 120, 3255, 5175, ""},
+        {"Label1_12", Kind::Label, 3600, 240, 3015, 375, "IO BOARD #2"},
+        {"Label1_13", Kind::Label, 3600, 720, 1455, 255, "Address"},
+        {"Text10", Kind::Entry, 5160, 720, 1335, 270, ""},
+        {"Line4", Kind::Line, 3480, 1080, 6720, 1080, "", 2},
+        {"Label1_17", Kind::Label, 3600, 1200, 975, 255, "INPUT"},
+        {"Label1_21", Kind::Label, 3600, 1560, 975, 255, "Send Data"},
+        {"Text16", Kind::Frame, 4560, 1560, 2055, 270, ""},
+        {"Label1_20", Kind::Label, 3600, 1920, 975, 255, "Read Data"},
+        {"Text15", Kind::Frame, 4560, 1920, 2055, 270, ""},
+        {"Label1_15", Kind::Label, 3600, 2760, 975, 255, "AD1"},
+        {"Text12", Kind::Analog, 4560, 2760, 1095, 270, ""},
+        {"Label1_14", Kind::Label, 3600, 3120, 975, 255, "AD2"},
+        {"Text11", Kind::Analog, 4560, 3120, 1095, 270, ""},
+        {"Line3", Kind::Line, 3480, 3600, 6720, 3600, "", 1},
+        {"Label1_16", Kind::Label, 3600, 3720, 975, 255, "OUTPUT"},
+        {"Label1_19", Kind::Label, 3600, 4080, 975, 255, "Send Data"},
+        {"Text14", Kind::Frame, 4560, 4080, 2055, 270, ""},
+        {"Label1_18", Kind::Label, 3600, 4440, 975, 255, "Read Data"},
+        {"Text13", Kind::Frame, 4560, 4440, 2055, 270, ""},
+        {"Label2_1", Kind::Label, 3480, 5400, 3255, 255, ""},
+        {"Command13_0", Kind::Indicator, 6240, 2280, 255, 375, "1"},
+        {"Command13_1", Kind::Indicator, 6000, 2280, 255, 375, "2"},
+        {"Command13_2", Kind::Indicator, 5760, 2280, 255, 375, "3"},
+        {"Command13_3", Kind::Indicator, 5520, 2280, 255, 375, "4"},
+        {"Command13_4", Kind::Indicator, 5280, 2280, 255, 375, "5"},
+        {"Command13_5", Kind::Indicator, 5040, 2280, 255, 375, "6"},
+        {"Command13_6", Kind::Indicator, 4800, 2280, 255, 375, "7"},
+        {"Command13_7", Kind::Indicator, 4560, 2280, 255, 375, "8"},
+        {"Command14_0", Kind::Button, 6240, 4800, 255, 375, "1"},
+        {"Command14_1", Kind::Button, 6000, 4800, 255, 375, "2"},
+        {"Command14_2", Kind::Button, 5760, 4800, 255, 375, "3"},
+        {"Command14_3", Kind::Button, 5520, 4800, 255, 375, "4"},
+        {"Command14_4", Kind::Button, 5280, 4800, 255, 375, "5"},
+        {"Command14_5", Kind::Button, 5040, 4800, 255, 375, "6"},
+        {"Command14_6", Kind::Button, 4800, 4800, 255, 375, "7"},
+        {"Command14_7", Kind::Button, 4560, 4800, 255, 375, "8"},
+        // board 3
+        {"Shape3", Kind::Shape, 6840, 120, 3255, 5175, ""},
+        {"Label1_22", Kind::Label, 6960, 240, 3015, 375, "IO BOARD #3"},
+        {"Label1_23", Kind::Label, 6960, 720, 1455, 255, "Address"},
+        {"Text17", Kind::Entry, 8520, 720, 1335, 270, ""},
+        {"Line6", Kind::Line, 6840, 1080, 10080, 1080, "", 2},
+        {"Label1_27", Kind::Label, 6960, 1200, 975, 255, "INPUT"},
+        {"Label1_31", Kind::Label, 6960, 1560, 975, 255, "Send Data"},
+        {"Text23", Kind::Frame, 7920, 1560, 2055, 270, ""},
+        {"Label1_30", Kind::Label, 6960, 1920, 975, 255, "Read Data"},
+        {"Text22", Kind::Frame, 7920, 1920, 2055, 270, ""},
+        {"Label1_25", Kind::Label, 6960, 2760, 975, 255, "AD1"},
+        {"Text19", Kind::Analog, 7920, 2760, 1095, 270, ""},
+        {"Label1_24", Kind::Label, 6960, 3120, 975, 255, "AD2"},
+        {"Text18", Kind::Analog, 7920, 3120, 1095, 270, ""},
+        {"Line5", Kind::Line, 6840, 3600, 10080, 3600, "", 1},
+        {"Label1_26", Kind::Label, 6960, 3720, 975, 255, "OUTPUT"},
+        {"Label1_29", Kind::Label, 6960, 4080, 975, 255, "Send Data"},
+        {"Text21", Kind::Frame, 7920, 4080, 2055, 270, ""},
+        {"Label1_28", Kind::Label, 6960, 4440, 975, 255, "Read Data"},
+        {"Text20", Kind::Frame, 7920, 4440, 2055, 270, ""},
+        {"Label2_2", Kind::Label, 6840, 5400, 3255, 255, ""},
+        {"Command23_0", Kind::Indicator, 9600, 2280, 255, 375, "1"},
+        {"Command23_1", Kind::Indicator, 9360, 2280, 255, 375, "2"},
+        {"Command23_2", Kind::Indicator, 9120, 2280, 255, 375, "3"},
+        {"Command23_3", Kind::Indicator, 8880, 2280, 255, 375, "4"},
+        {"Command23_4", Kind::Indicator, 8640, 2280, 255, 375, "5"},
+        {"Command23_5", Kind::Indicator, 8400, 2280, 255, 375, "6"},
+        {"Command23_6", Kind::Indicator, 8160, 2280, 255, 375, "7"},
+        {"Command23_7", Kind::Indicator, 7920, 2280, 255, 375, "8"},
+        {"Command24_0", Kind::Button, 9600, 4800, 255, 375, "1"},
+        {"Command24_1", Kind::Button, 9360, 4800, 255, 375, "2"},
+        {"Command24_2", Kind::Button, 9120, 4800, 255, 375, "3"},
+        {"Command24_3", Kind::Button, 8880, 4800, 255, 375, "4"},
+        {"Command24_4", Kind::Button, 8640, 4800, 255, 375, "5"},
+        {"Command24_5", Kind::Button, 8400, 4800, 255, 375, "6"},
+        {"Command24_6", Kind::Button, 8160, 4800, 255, 375, "7"},
+        {"Command24_7", Kind::Button, 7920, 4800, 255, 375, "8"},
+        // the command strip and the port status line
         {"Label1_8", Kind::Label, 10200, 120, 1215, 255, "COM PORT"},
         {"Text7", Kind::Entry, 10200, 480, 1215, 270, ""},
         {"Label1_9", Kind::Label, 10200, 960, 1215, 255, "SPEED"},
@@ -142,8 +167,6 @@ std::vector<Row> expectedControls() {
         {"Command1", Kind::Button, 10200, 4680, 1335, 615, "Exit"},
         {"Label3", Kind::Label, 120, 5760, 9975, 255, ""},
     };
-    rows.insert(rows.end(), strip.begin(), strip.end());
-    return rows;
 }
 
 Kind kindOf(QWidget* widget) {
