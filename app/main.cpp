@@ -1,5 +1,8 @@
 // riopanel: the bench panel for up to three remote I/O boards on one RS-485
-// line. This file only reads the command line and wires the window to a port.
+// line. This file reads the command line; answers the options that need no
+// window (--help, --version, --list-ports, --doctor) on the console; finds a
+// display, or says in one line that there is none; and wires the window to a
+// port, with the trace file and the line monitor when asked for.
 
 #include "device_facts.h"
 #include "doctor.h"

@@ -12,13 +12,11 @@ namespace rio::monitor {
 
 // A scroll bar that, when its range, steps or value change, repaints only
 // where the ends and the middle of its handle were and are, instead of the
-// whole bar: a few hundred microseconds with gradients, and tall enough for
-// the painting to be spread over threads, for a handle that moved by a pixel
-// or not at all. Groove and handle are drawn the same along their length
-// (styles that mark the handle's middle do it within a few pixels of it), so
-// nothing else changes. The arrows are repainted when the value reaches or
-// leaves an end, which some styles show on them, and the whole bar when it
-// becomes enabled or disabled.
+// whole bar, which a style with gradients paints at a cost worth saving at
+// every batch, for a handle that moved by a pixel or not at all. Groove and handle are drawn the
+// same along their length (styles that mark the handle's middle do it within a few pixels of it),
+// so nothing else changes. The arrows are repainted when the value reaches or leaves an end, which
+// some styles show on them, and the whole bar when it becomes enabled or disabled.
 //
 // A batch changes the range and then the value. Held across the batch, the
 // bar compares only the look before with the look after: the handle's way
