@@ -170,7 +170,8 @@ std::vector<DoctorLine> doctorLines(const DoctorFacts& f) {
     }
 
     for (const LockFile& lock : f.oddLockFiles) {
-        add(Verdict::Fail, "lock file",
+        // The panel's port opens all the same; other programs may not.
+        add(Verdict::Warn, "lock file",
             QStringLiteral("%1 is not a regular file but %2, so it was not read; a program that "
                            "honours lock files may refuse the device or wait on it for ever: "
                            "remove it")

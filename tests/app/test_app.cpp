@@ -163,7 +163,7 @@ private slots:
 
     // Anyone may put a FIFO where the device's lock file goes; opening it to
     // read a pid would wait for a writer for ever. The doctor does not open
-    // it, and says what it found.
+    // it, and warns of what it found.
     void doctorPassesAFifoLockFile() {
         RIO_SKIP_WITHOUT_PSEUDO_TERMINAL();
         const rio::test::PseudoTerminal pty;
@@ -176,9 +176,9 @@ private slots:
         const auto removeLock = qScopeGuard([&lock] { QFile::remove(lock); });
         const Run run = riopanel({"--doctor", path});
         QCOMPARE(run.status, QProcess::NormalExit);
-        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.exitCode, 0);
         QVERIFY2(
-            run.out.contains(QStringLiteral("fail  lock file: %1 is not a regular file but a FIFO")
+            run.out.contains(QStringLiteral("warn  lock file: %1 is not a regular file but a FIFO")
                                  .arg(lock)
                                  .toLocal8Bit()),
             run.out.constData());
