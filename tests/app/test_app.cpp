@@ -184,6 +184,18 @@ private slots:
             run.out.constData());
     }
 
+    // A refused option value is quoted short and escaped: no control byte
+    // reaches the terminal, and a huge value does not fill it.
+    void refusedOptionQuotedAsAnExcerpt() {
+        const QString value = QStringLiteral("\x1b]0;x\x07") + QString(100'000, 'x');
+        const Run run = riopanel({"--list-ports", "--port-device", value});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.startsWith("riopanel: --port-device <1B>]0;x<07>" + QByteArray(34, 'x') +
+                                    "... (100006 bytes): expected N=PATH"),
+                 run.err.left(200).constData());
+        QVERIFY(run.err.size() < 300);
+    }
+
     void traceThatCannotBeOpenedStopsBeforeTheWindow() {
         QTemporaryDir dir;
         const QString picture = dir.filePath(QStringLiteral("panel.png"));
