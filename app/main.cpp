@@ -7,6 +7,7 @@
 #include "device_facts.h"
 #include "doctor.h"
 #include "form1.h"
+#include "frame_text.h"
 #include "qt_serial_control.h"
 #include "trace_writer.h"
 
@@ -228,7 +229,12 @@ int main(int argc, char** argv) {
     CommandLine commandLine;
     QCommandLineParser& parser = commandLine.parser;
     if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "riopanel: %s\n", qPrintable(parser.errorText()));
+        // The parser's message quotes the option it did not know: shortened
+        // and escaped.
+        std::fprintf(stderr, "riopanel: %s\n",
+                     rio::protocol::excerpt(parser.errorText().toStdString(),
+                                            2 * rio::protocol::kExcerptBytes)
+                         .c_str());
         return 2;
     }
     // Prints --help, --help-all or --version and exits.
@@ -239,8 +245,8 @@ int main(int argc, char** argv) {
         try {
             ports.addOverride(rio::serial::parsePortOverride(text));
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "riopanel: --port-device %s: %s\n", qPrintable(text),
-                         error.what());
+            std::fprintf(stderr, "riopanel: --port-device %s: %s\n",
+                         rio::protocol::excerpt(text.toStdString()).c_str(), error.what());
             return 2;
         }
     }

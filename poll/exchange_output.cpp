@@ -88,12 +88,15 @@ std::string tableLine(const FrameEvent& event) {
     const std::optional<ReadFields> fields = readFields(event);
     const std::string response =
         event.response ? trace::millisecondsText(*event.response) + " ms" : std::string();
+    // Reply bytes in the readable form, as the monitor shows them: a board or
+    // noise on the line must not reach the terminal's controls, and a NUL must
+    // not end the column.
     const std::string address = protocol::readableFrame(event.address);
+    const std::string inputs = fields ? protocol::readableFrame(fields->inputs) : std::string();
     char line[256];
     std::snprintf(line, sizeof line, kTableFormat, trace::isoTime(event.time).c_str(),
                   std::to_string(event.board).c_str(), address.c_str(), kindWord(event.kind),
-                  exchange::outcomeWord(event.outcome), response.c_str(),
-                  fields ? fields->inputs.c_str() : "",
+                  exchange::outcomeWord(event.outcome), response.c_str(), inputs.c_str(),
                   fields ? qPrintable(shownNumber(fields->analog1)) : "",
                   fields ? qPrintable(shownNumber(fields->analog2)) : "");
     // A write has no inputs or readings: no blanks left at its end.

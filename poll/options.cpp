@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "frame_text.h"
 #include "plan.h"
 
 #include <QCommandLineParser>
@@ -14,6 +15,11 @@ namespace rio::poll {
 namespace {
 
 using namespace std::chrono;
+
+// A value the user gave, as a message quotes it: short and escaped.
+QString shown(const QString& value) {
+    return QString::fromStdString(protocol::excerpt(value.toStdString()));
+}
 
 ParsedOptions failure(const QString& why) {
     return ParsedOptions{std::nullopt, why, {}};
@@ -32,19 +38,20 @@ std::optional<long long> wholeNumber(const QString& text, long long from, long l
 std::optional<milliseconds> parseDuration(const QString& text) {
     if (text == QStringLiteral("0"))
         return milliseconds(0);
-    static const QRegularExpression form(QStringLiteral("^(\\d{1,9})(ms|s|m|h)$"));
+    static const QRegularExpression form(QStringLiteral("^([0-9]+)(ms|s|m|h)$"));
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch())
         return std::nullopt;
-    const long long amount = match.captured(1).toLongLong();
     const QString unit = match.captured(2);
-    if (unit == QStringLiteral("ms"))
-        return milliseconds(amount);
-    if (unit == QStringLiteral("s"))
-        return seconds(amount);
-    if (unit == QStringLiteral("m"))
-        return minutes(amount);
-    return hours(amount);
+    const milliseconds one = unit == QStringLiteral("ms")  ? milliseconds(1)
+                             : unit == QStringLiteral("s") ? seconds(1)
+                             : unit == QStringLiteral("m") ? minutes(1)
+                                                           : hours(1);
+    bool ok = false;
+    const long long amount = match.captured(1).toLongLong(&ok);
+    if (!ok || amount > milliseconds::max().count() / one.count())
+        return milliseconds::max();
+    return one * amount;
 }
 
 std::optional<protocol::Bits> parseLineStates(const QString& text) {
@@ -95,13 +102,14 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     const QCommandLineOption count(
         QStringLiteral("count"),
         QStringLiteral("Stop after N board polls (a read and a write each)."), QStringLiteral("n"));
-    const QCommandLineOption duration(QStringLiteral("duration"),
-                                      QStringLiteral("Stop after this long, e.g. 10s, 2m."),
-                                      QStringLiteral("time"));
+    const QCommandLineOption duration(
+        QStringLiteral("duration"),
+        QStringLiteral("Stop after this long, e.g. 10s, 2m; at most 8760h."),
+        QStringLiteral("time"));
     const QCommandLineOption interval(
         QStringLiteral("interval"),
         QStringLiteral("From one board poll to the next (default 100ms); 0 runs them back to "
-                       "back, as fast as the line allows."),
+                       "back, as fast as the line allows. At most 8760h."),
         QStringLiteral("time"));
     const QCommandLineOption format(
         QStringLiteral("format"),
@@ -126,8 +134,10 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     parser.addOptions({help, version, device, port, speed, boards, outputs, count, duration,
                        interval, format, trace, test, unit, report});
 
+    // The parser's own message quotes the option it did not know.
     if (!parser.parse(arguments))
-        return failure(parser.errorText());
+        return failure(QString::fromStdString(
+            protocol::excerpt(parser.errorText().toStdString(), 2 * protocol::kExcerptBytes)));
     if (parser.isSet(help))
         return ParsedOptions{std::nullopt, {}, parser.helpText()};
     if (parser.isSet(version))
@@ -137,7 +147,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
             QStringLiteral("riopoll %1\n").arg(QCoreApplication::applicationVersion())};
     if (!parser.positionalArguments().isEmpty())
         return failure(QStringLiteral("unexpected argument '%1'")
-                           .arg(parser.positionalArguments().constFirst()));
+                           .arg(shown(parser.positionalArguments().constFirst())));
     for (const QCommandLineOption* once : {&device, &port, &speed, &boards, &count, &duration,
                                            &interval, &format, &trace, &test, &unit, &report})
         if (parser.values(*once).size() > 1)
@@ -155,14 +165,14 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         const auto number = wholeNumber(parser.value(port), 1, 32767);
         if (!number)
             return failure(QStringLiteral("--port takes a port number from 1, not '%1'")
-                               .arg(parser.value(port)));
+                               .arg(shown(parser.value(port))));
         options.port = int(*number);
     }
     if (parser.isSet(speed)) {
         const auto bits = wholeNumber(parser.value(speed), 1, 4'000'000);
         if (!bits)
             return failure(QStringLiteral("--speed takes bit/s, e.g. 9600, not '%1'")
-                               .arg(parser.value(speed)));
+                               .arg(shown(parser.value(speed))));
         options.speed = std::int32_t(*bits);
     }
 
@@ -193,7 +203,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
             if (!address)
                 return failure(QStringLiteral("--boards: '%1' is not a board address (one or "
                                               "two characters)")
-                                   .arg(text));
+                                   .arg(shown(text)));
             if (std::ranges::find(poll.boards, *address) != poll.boards.end())
                 return failure(QStringLiteral("--boards names %1 twice")
                                    .arg(QString::fromStdString(*address)));
@@ -211,7 +221,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
             if (!address || !states)
                 return failure(QStringLiteral("--outputs takes ADDR=STATES, eight 0/1 with "
                                               "output 8 first, e.g. 01=00000101; not '%1'")
-                                   .arg(item));
+                                   .arg(shown(item)));
             if (std::ranges::find(poll.boards, *address) == poll.boards.end())
                 return failure(QStringLiteral("--outputs for %1, which is not among --boards")
                                    .arg(QString::fromStdString(*address)));
@@ -224,21 +234,27 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         poll.count = wholeNumber(parser.value(count), 1, std::numeric_limits<long long>::max());
         if (!poll.count)
             return failure(QStringLiteral("--count takes a number of board polls from 1, not '%1'")
-                               .arg(parser.value(count)));
+                               .arg(shown(parser.value(count))));
     }
     if (parser.isSet(duration)) {
         poll.duration = parseDuration(parser.value(duration));
         if (!poll.duration || *poll.duration <= milliseconds(0))
             return failure(QStringLiteral("--duration takes a time such as 10s, 500ms or 2m, "
                                           "not '%1'")
-                               .arg(parser.value(duration)));
+                               .arg(shown(parser.value(duration))));
+        if (*poll.duration > kLongestTime)
+            return failure(QStringLiteral("--duration is at most a year (8760h), not '%1'")
+                               .arg(shown(parser.value(duration))));
     }
     if (parser.isSet(interval)) {
         const auto time = parseDuration(parser.value(interval));
         if (!time)
             return failure(QStringLiteral("--interval takes a time such as 100ms or 1s, or 0, "
                                           "not '%1'")
-                               .arg(parser.value(interval)));
+                               .arg(shown(parser.value(interval))));
+        if (*time > kLongestTime)
+            return failure(QStringLiteral("--interval is at most a year (8760h), not '%1'")
+                               .arg(shown(parser.value(interval))));
         poll.interval = *time;
     }
     if (parser.isSet(format)) {
@@ -250,7 +266,8 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         else if (name == QStringLiteral("jsonl"))
             poll.format = OutputFormat::Jsonl;
         else
-            return failure(QStringLiteral("--format is table, csv or jsonl, not '%1'").arg(name));
+            return failure(
+                QStringLiteral("--format is table, csv or jsonl, not '%1'").arg(shown(name)));
     }
     poll.tracePath = parser.value(trace);
     if (parser.isSet(trace) && poll.tracePath.isEmpty())

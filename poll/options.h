@@ -51,7 +51,14 @@ struct ParsedOptions {
 
 [[nodiscard]] ParsedOptions parseOptions(const QStringList& arguments);
 
-// "10s", "100ms", "2m", "1h"; "0" alone is zero. Whole numbers only.
+// The longest --duration and --interval: a year, far beyond any bench run.
+// Polling keeps such a time on the steady clock, not in a timer's int
+// milliseconds (about 24.8 days at most).
+inline constexpr std::chrono::milliseconds kLongestTime = std::chrono::hours(24 * 365);
+
+// "10s", "100ms", "2m", "1h"; "0" alone is zero. Whole numbers only. A time
+// too long for milliseconds to count comes back as milliseconds::max(), so a
+// limit refuses it as too long rather than as malformed.
 [[nodiscard]] std::optional<std::chrono::milliseconds> parseDuration(const QString& text);
 
 // Eight 0/1 characters as on the line, output 8 first, into the panel's

@@ -1,5 +1,7 @@
 #include "plan.h"
 
+#include "frame_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -9,6 +11,8 @@
 namespace rio::poll {
 
 namespace {
+
+using protocol::excerpt;
 
 std::string_view trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -83,8 +87,8 @@ std::vector<LoopLink> parseMap(int line, std::string_view text) {
                                ? std::nullopt
                                : wholeNumber(trimmed(item.substr(arrow + 1)));
         if (!output || !input || *output < 1 || *output > 8 || *input < 1 || *input > 8)
-            refuse(line, "map entry '" + std::string(item) +
-                             "' is not OUTPUT>INPUT with both from 1 to 8");
+            refuse(line,
+                   "map entry '" + excerpt(item) + "' is not OUTPUT>INPUT with both from 1 to 8");
         if (!outputs.insert(int(*output)).second)
             refuse(line, "map drives output " + std::to_string(*output) + " twice");
         if (!inputs.insert(int(*input)).second)
@@ -122,7 +126,7 @@ private:
                 refuse(line, "a section header ends with ']'");
             const std::string name(trimmed(text.substr(1, text.size() - 2)));
             if (!kKnown.contains(name))
-                refuse(line, "unknown section [" + name +
+                refuse(line, "unknown section [" + excerpt(name) +
                                  "]; known: [line], [communication], [loopback], [analog1], "
                                  "[analog2]");
             if (m_sectionLines.contains(name))
@@ -135,16 +139,16 @@ private:
         }
         const auto eq = text.find('=');
         if (eq == std::string_view::npos)
-            refuse(line, "'" + std::string(text) +
-                             "' is neither a [section] nor key=value nor a comment");
+            refuse(line,
+                   "'" + excerpt(text) + "' is neither a [section] nor key=value nor a comment");
         const std::string key(trimmed(text.substr(0, eq)));
         const std::string_view value = trimmed(text.substr(eq + 1));
         if (m_section.empty())
-            refuse(line, "key '" + key + "' comes before any [section]");
+            refuse(line, "key '" + excerpt(key) + "' comes before any [section]");
         const auto& known = kKnown.find(m_section)->second;
         if (!known.contains(key))
-            refuse(line,
-                   "unknown key '" + key + "' in [" + m_section + "]; known: " + joined(known));
+            refuse(line, "unknown key '" + excerpt(key) + "' in [" + m_section +
+                             "]; known: " + joined(known));
         if (!m_keysSeen.insert(m_section + "." + key).second)
             refuse(line, "key '" + key + "' appears a second time in [" + m_section + "]");
         if (value.empty())
@@ -164,7 +168,7 @@ private:
     }
 
     void setValue(int line, const std::string& key, std::string_view value) {
-        const std::string where = "[" + m_section + "] " + key + "=" + std::string(value) + ": ";
+        const std::string where = "[" + m_section + "] " + key + "=" + excerpt(value) + ": ";
         if (m_section == "line" && key == "speed") {
             const auto speed = wholeNumber(value);
             if (!speed || *speed < 1 || *speed > 4'000'000)

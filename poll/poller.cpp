@@ -1,7 +1,5 @@
 #include "poller.h"
 
-#include <algorithm>
-
 namespace rio::poll {
 
 namespace {
@@ -27,18 +25,15 @@ Poller::Poller(const exchange::Line& line, const PollSettings& settings, QObject
     }
     m_timer = std::make_unique<scheduler::PollTimer>(m_line, std::move(boards));
 
-    m_next.setSingleShot(true);
-    m_next.setTimerType(Qt::PreciseTimer);
-    connect(&m_next, &QTimer::timeout, this, &Poller::tick);
-    m_deadline.setSingleShot(true);
-    m_deadline.setTimerType(Qt::PreciseTimer);
-    connect(&m_deadline, &QTimer::timeout, this, &Poller::stop);
+    connect(&m_next, &DueTimer::timeout, this, &Poller::tick);
+    connect(&m_deadline, &DueTimer::timeout, this, &Poller::stop);
 }
 
 void Poller::start() {
+    const auto now = steady_clock::now();
     if (m_settings.duration)
-        m_deadline.start(*m_settings.duration);
-    m_next.start(0);
+        m_deadline.start(now + *m_settings.duration);
+    m_next.start(now);
 }
 
 void Poller::stop() {
@@ -73,9 +68,7 @@ void Poller::tick() {
     }
     // Board polls start an interval apart; one that overran its interval is
     // followed at once.
-    const auto due = began + m_settings.interval;
-    const auto wait = ceil<milliseconds>(due - steady_clock::now());
-    m_next.start(std::max(milliseconds(0), wait));
+    m_next.start(began + m_settings.interval);
 }
 
 void Poller::finish() {

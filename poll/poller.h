@@ -4,13 +4,13 @@
 // or a time, or until stopped. What each exchange did is told to the line's
 // observer; this class only paces the ticks and knows when to end.
 
+#include "due_timer.h"
 #include "exchange.h"
 #include "options.h"
 #include "poll_timer.h"
 #include "recording_display.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -43,8 +43,8 @@ private:
     std::vector<std::unique_ptr<RecordingDisplay>> m_displays;
     std::vector<std::unique_ptr<exchange::BoardState>> m_states;
     std::unique_ptr<scheduler::PollTimer> m_timer;
-    QTimer m_next;
-    QTimer m_deadline;
+    DueTimer m_next;
+    DueTimer m_deadline;
     long long m_polls = 0;
     bool m_ticking = false;
     bool m_stopping = false;

@@ -47,6 +47,13 @@ std::string readableFrame(std::string_view bytes) {
     return text;
 }
 
+std::string excerpt(std::string_view value, std::size_t limit) {
+    if (value.size() <= limit)
+        return readableFrame(value);
+    return readableFrame(value.substr(0, limit)) + "... (" + std::to_string(value.size()) +
+           " bytes)";
+}
+
 std::string hexFrame(std::string_view bytes) {
     std::string text;
     text.reserve(bytes.size() * 3);

@@ -4,6 +4,7 @@
 // records a frame writes it through these, so a frame reads the same in the
 // simulator's log, the line monitor, the trace file and the console poller.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,13 @@ namespace rio::protocol {
 // itself, any other byte as two upper-case hex digits in angle brackets:
 // "<ENQ>01R<EOT>", "<1B>".
 [[nodiscard]] std::string readableFrame(std::string_view bytes);
+
+// A value someone gave (a command-line argument, a line of a plan) as a
+// message quotes it: the readable form above, so no control byte reaches a
+// terminal, of at most `limit` bytes; a longer value is cut and ends in
+// "... (N bytes)", so a file of one long line does not become the message.
+inline constexpr std::size_t kExcerptBytes = 40;
+[[nodiscard]] std::string excerpt(std::string_view value, std::size_t limit = kExcerptBytes);
 
 // Two upper-case hex digits per byte, separated by single spaces: "05 30 31".
 [[nodiscard]] std::string hexFrame(std::string_view bytes);

@@ -13,6 +13,7 @@
 
 #ifdef Q_OS_UNIX
 #include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
@@ -31,13 +32,61 @@ constexpr qsizetype kCommandShown = 60;
     return QFileInfo(path).canonicalFilePath();
 }
 
+// Every file read here is small: a pid, a command line, a number.
+constexpr qint64 kReadCap = 4096;
+
+#ifdef Q_OS_UNIX
+
+[[nodiscard]] bool isRegularFile(const QByteArray& path) {
+    struct stat status {};
+    return ::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// The start of a regular file, kReadCap bytes at most. Anything else (a FIFO
+// or a device put where a lock file belongs, a link) is not opened: opening a
+// FIFO with no writer, or reading one, would wait for ever. Non-blocking and
+// checked again once open, in case the name was swapped in between.
+[[nodiscard]] QByteArray readSmallFile(const QString& path) {
+    const QByteArray local = path.toLocal8Bit();
+    if (!isRegularFile(local)) {
+        return {};
+    }
+    const int fd = ::open(local.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    QByteArray text;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        text.resize(kReadCap);
+        qsizetype got = 0;
+        while (got < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + got, std::size_t(text.size() - got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += n;
+        }
+        text.resize(got);
+    }
+    ::close(fd);
+    return text;
+}
+
+#else
+
 [[nodiscard]] QByteArray readSmallFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
     }
-    return file.read(4096);
+    return file.read(kReadCap);
 }
+
+#endif
 
 #ifdef Q_OS_UNIX
 
@@ -218,25 +267,55 @@ std::optional<Holder> deviceHolder(const QString& path) {
     if (auto holder = users(path).holder) {
         return holder;
     }
+    const long self = ::getpid();
+    for (const LockFile& lock : lockFiles(path)) {
+        const auto pid = lock.regular ? lockFilePid(lock.path) : std::nullopt;
+        if (pid && *pid != self && processAlive(*pid)) {
+            return Holder{*pid, commandOf(*pid)};
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<LockFile> lockFiles(const QString& path) {
+    std::vector<LockFile> found;
     const QString device = canonical(path);
     if (device.isEmpty()) {
-        return std::nullopt;
+        return found;
     }
-    const long self = ::getpid();
-    // The lock file's name is the device's name below /dev with '/' as '_',
-    // "LCK..ttyUSB0", "LCK..pts_3".
     QString name = device;
     if (name.startsWith(QLatin1String("/dev/"))) {
         name.remove(0, 5);
     }
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     for (const QString& dir : {QStringLiteral("/var/lock"), QDir::tempPath()}) {
-        const auto pid = lockFilePid(dir + QStringLiteral("/LCK..") + name);
-        if (pid && *pid != self && processAlive(*pid)) {
-            return Holder{*pid, commandOf(*pid)};
+        const QString lock = dir + QStringLiteral("/LCK..") + name;
+        struct stat status {};
+        if (::lstat(lock.toLocal8Bit().constData(), &status) != 0) {
+            continue;
         }
+        const auto kind = [&status] {
+            switch (status.st_mode & S_IFMT) {
+            case S_IFREG:
+                return "a regular file";
+            case S_IFIFO:
+                return "a FIFO";
+            case S_IFDIR:
+                return "a directory";
+            case S_IFLNK:
+                return "a symbolic link";
+            case S_IFCHR:
+            case S_IFBLK:
+                return "a device";
+            case S_IFSOCK:
+                return "a socket";
+            default:
+                return "not a file";
+            }
+        }();
+        found.push_back(LockFile{lock, QString::fromLatin1(kind), S_ISREG(status.st_mode)});
     }
-    return std::nullopt;
+    return found;
 }
 
 std::optional<Holder> pseudoTerminalFarEnd(const QString& path) {
@@ -260,6 +339,10 @@ std::optional<GroupFacts> deviceGroup(const QString&) {
 
 std::optional<Holder> deviceHolder(const QString&) {
     return std::nullopt;
+}
+
+std::vector<LockFile> lockFiles(const QString&) {
+    return {};
 }
 
 std::optional<Holder> pseudoTerminalFarEnd(const QString&) {

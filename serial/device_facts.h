@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace rio::serial {
 
@@ -34,6 +35,19 @@ struct Holder {
 // named by a lock file (LCK..name in /var/lock or the temporary directory).
 // The far end of a pseudo-terminal does not count.
 [[nodiscard]] std::optional<Holder> deviceHolder(const QString& path);
+
+// A lock file for the device: LCK..name in /var/lock or the temporary
+// directory, name the device's below /dev with '/' as '_' ("LCK..ttyUSB0",
+// "LCK..pts_3"). Only a regular file is read: anyone may put a FIFO by that
+// name in /tmp, and reading it would wait for ever.
+struct LockFile {
+    QString path;
+    QString kind; // "a regular file", "a FIFO", "a directory", ...
+    bool regular = false;
+};
+
+// The lock files present for the device, as lstat() finds them.
+[[nodiscard]] std::vector<LockFile> lockFiles(const QString& path);
 
 // For a pseudo-terminal, the process holding its master side (a simulator,
 // say): the other end of the line.

@@ -59,6 +59,11 @@ DoctorFacts gatherDoctorFacts(const QString& path) {
 #endif
     facts.holder = deviceHolder(path);
     facts.farEnd = pseudoTerminalFarEnd(path);
+    for (const LockFile& lock : lockFiles(path)) {
+        if (!lock.regular) {
+            facts.oddLockFiles.push_back(lock);
+        }
+    }
     facts.modemManager = modemManagerRunning();
     facts.latency = latencyTimer(path);
     facts.usb = isUsbDevice(path);
@@ -162,6 +167,15 @@ std::vector<DoctorLine> doctorLines(const DoctorFacts& f) {
                 .arg(QString::fromStdString(f.farEnd->command)));
     } else {
         add(Verdict::Ok, "in use", QStringLiteral("no other program has the device open"));
+    }
+
+    for (const LockFile& lock : f.oddLockFiles) {
+        // The panel's port opens all the same; other programs may not.
+        add(Verdict::Warn, "lock file",
+            QStringLiteral("%1 is not a regular file but %2, so it was not read; a program that "
+                           "honours lock files may refuse the device or wait on it for ever: "
+                           "remove it")
+                .arg(lock.path, lock.kind));
     }
 
     if (f.modemManager) {

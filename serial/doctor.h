@@ -24,7 +24,8 @@ struct DoctorFacts {
     bool root = false;
     std::optional<GroupFacts> group;
     std::optional<Holder> holder;
-    std::optional<Holder> farEnd; // a pseudo-terminal's master side
+    std::optional<Holder> farEnd;       // a pseudo-terminal's master side
+    std::vector<LockFile> oddLockFiles; // lock files for it that are not regular files
     bool modemManager = false;
     std::optional<LatencyTimer> latency;
     bool usb = false;

@@ -1,7 +1,10 @@
 #include "options.h"
 
+#include "frame_text.h"
+
 #include <algorithm>
 #include <map>
+#include <string>
 
 namespace rio::sim {
 
@@ -72,6 +75,11 @@ std::optional<std::vector<Wire>> wireList(const std::string& text) {
     return wires;
 }
 
+// A value from the command line as a message quotes it: short and escaped.
+std::string shown(std::string_view value) {
+    return rio::protocol::excerpt(value);
+}
+
 ParsedOptions failure(std::string why) {
     return ParsedOptions{std::nullopt, std::move(why)};
 }
@@ -88,7 +96,8 @@ Serves until SIGINT or SIGTERM.
   --baud N             line speed; on a pseudo-terminal, line time is emulated
                        at 10 bits a byte (default: none); on a device, its speed
                        (default 9600)
-  --turnaround MS      wait between a request's arrival and the reply (default 0)
+  --turnaround MS      wait between a request's arrival and the reply (default 0);
+                       this and every MS below at most 31536000000 (a year)
   --boards LIST        addresses answered, comma-separated, up to three
                        (default 01,02,03); other addresses get no answer
   --behaviour ADDR=B   how a board answers (repeatable; default normal):
@@ -179,9 +188,10 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
                 return failure("--baud needs a speed in bits per second");
         } else if (flag == "--turnaround") {
             const auto v = value();
-            const auto ms = v ? wholeNumber<int>(*v) : std::nullopt;
-            if (!ms)
-                return failure("--turnaround needs milliseconds");
+            const auto ms = v ? wholeNumber<long long>(*v) : std::nullopt;
+            if (!ms || *ms > kLongestWait.count())
+                return failure("--turnaround needs whole milliseconds, at most " +
+                               std::to_string(kLongestWait.count()) + " (a year)");
             options.config.turnaround = std::chrono::milliseconds(*ms);
         } else if (flag == "--boards") {
             const auto v = value();
@@ -195,7 +205,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
                 return failure(flag + " needs ADDR=VALUE");
             perBoardFlags.at(flag)->push_back(*setting);
         } else {
-            return failure("unknown option " + args[i]);
+            return failure("unknown option " + shown(args[i]));
         }
     }
 
@@ -204,9 +214,9 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     std::map<std::string, BoardConfig> boards;
     for (const auto& address : addresses) {
         if (address.size() != 2)
-            return failure("board address '" + address + "' is not two characters");
+            return failure("board address '" + shown(address) + "' is not two characters");
         if (boards.contains(address))
-            return failure("board " + address + " given twice");
+            return failure("board " + shown(address) + " given twice");
         boards[address].address = address;
     }
     const auto boardFor = [&](const std::string& address) -> BoardConfig* {
@@ -217,53 +227,58 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         auto* b = boardFor(address);
         const auto behaviour = parseBehaviour(text);
         if (!b)
-            return failure("--behaviour for " + address + ", which is not among --boards");
+            return failure("--behaviour for " + shown(address) + ", which is not among --boards");
         if (!behaviour)
-            return failure("unknown behaviour '" + text + "'");
+            return failure("unknown behaviour '" + shown(text) +
+                           "' (see --help; a wait is whole milliseconds, at most " +
+                           std::to_string(kLongestWait.count()) + ", a year)");
         b->behaviour = *behaviour;
     }
     for (const auto& [address, text] : inputs) {
         auto* b = boardFor(address);
         if (!b)
-            return failure("--inputs for " + address + ", which is not among --boards");
+            return failure("--inputs for " + shown(address) + ", which is not among --boards");
         if (text == "loop")
             b->fixedInputs.reset();
         else if (isStates(text))
             b->fixedInputs = text;
         else
-            return failure("--inputs takes eight 0/1 characters or loop, not '" + text + "'");
+            return failure("--inputs takes eight 0/1 characters or loop, not '" + shown(text) +
+                           "'");
     }
     for (const auto& [address, text] : analogs) {
         auto* b = boardFor(address);
         if (!b)
-            return failure("--analog for " + address + ", which is not among --boards");
+            return failure("--analog for " + shown(address) + ", which is not among --boards");
         const auto parts = splitOn(text, ',');
         const auto a = parts.size() == 2 ? wholeNumber<int>(parts[0]) : std::nullopt;
         const auto bValue = parts.size() == 2 ? wholeNumber<int>(parts[1]) : std::nullopt;
         if (!a || !bValue || *a > 9999 || *bValue > 9999)
-            return failure("--analog takes two readings 0..9999 as A,B, not '" + text + "'");
+            return failure("--analog takes two readings 0..9999 as A,B, not '" + shown(text) + "'");
         b->analogA = *a;
         b->analogB = *bValue;
     }
     for (const auto& [address, text] : stucks) {
         auto* b = boardFor(address);
         if (!b)
-            return failure("--stuck for " + address + ", which is not among --boards");
+            return failure("--stuck for " + shown(address) + ", which is not among --boards");
         const auto stuck = stuckList(text);
         if (!stuck)
-            return failure("--stuck takes K:S, input 1..8 and state 0 or 1, not '" + text + "'");
+            return failure("--stuck takes K:S, input 1..8 and state 0 or 1, not '" + shown(text) +
+                           "'");
         b->stuckInputs = *stuck;
     }
     for (const auto& [address, text] : crosses) {
         auto* b = boardFor(address);
         if (!b)
-            return failure("--cross for " + address + ", which is not among --boards");
+            return failure("--cross for " + shown(address) + ", which is not among --boards");
         if (b->fixedInputs)
-            return failure("--cross for " + address + ", whose inputs are fixed, not loop-back");
+            return failure("--cross for " + shown(address) +
+                           ", whose inputs are fixed, not loop-back");
         const auto wires = wireList(text);
         if (!wires)
             return failure("--cross takes O>I, output and input 1..8, each output once, not '" +
-                           text + "'");
+                           shown(text) + "'");
         b->crossedInputs = *wires;
     }
 

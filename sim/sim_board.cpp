@@ -42,6 +42,17 @@ void checkAnalog(int value) {
 
 } // namespace
 
+namespace {
+
+std::optional<std::chrono::milliseconds> waitOf(std::string_view text) {
+    const auto ms = wholeNumber<long long>(text);
+    if (!ms || *ms > kLongestWait.count())
+        return std::nullopt;
+    return std::chrono::milliseconds(*ms);
+}
+
+} // namespace
+
 std::optional<Behaviour> parseBehaviour(std::string_view text) {
     const auto colon = text.find(':');
     const std::string_view name = text.substr(0, colon);
@@ -62,22 +73,21 @@ std::optional<Behaviour> parseBehaviour(std::string_view text) {
     if (name == "late" && !hasArgs)
         return Behaviour{BehaviourKind::Late, kDefaultLateWait, 0};
     if (name == "delay" || name == "late") {
-        const auto ms = wholeNumber<long>(rest);
-        if (!ms)
+        const auto wait = waitOf(rest);
+        if (!wait)
             return std::nullopt;
         const auto kind = name == "delay" ? BehaviourKind::Delay : BehaviourKind::Late;
-        return Behaviour{kind, std::chrono::milliseconds(*ms), 0};
+        return Behaviour{kind, *wait, 0};
     }
     if (name == "split") {
         const auto second = rest.find(':');
         if (second == std::string_view::npos)
             return std::nullopt;
         const auto size = wholeNumber<long>(rest.substr(0, second));
-        const auto ms = wholeNumber<long>(rest.substr(second + 1));
-        if (!size || *size == 0 || !ms)
+        const auto wait = waitOf(rest.substr(second + 1));
+        if (!size || *size == 0 || !wait)
             return std::nullopt;
-        return Behaviour{BehaviourKind::Split, std::chrono::milliseconds(*ms),
-                         static_cast<std::size_t>(*size)};
+        return Behaviour{BehaviourKind::Split, *wait, static_cast<std::size_t>(*size)};
     }
     if (name == "intermittent") {
         const auto every = wholeNumber<std::size_t>(rest);
@@ -112,6 +122,8 @@ void Board::setBehaviour(const Behaviour& behaviour) {
         throw std::invalid_argument("a split reply needs chunks of at least one byte");
     if (behaviour.kind == BehaviourKind::Intermittent && behaviour.every == 0)
         throw std::invalid_argument("an intermittent board drops every Nth request, N at least 1");
+    if (behaviour.wait < std::chrono::milliseconds(0) || behaviour.wait > kLongestWait)
+        throw std::invalid_argument("a behaviour waits from 0 to a year");
     m_config.behaviour = behaviour;
     m_requests = 0;
 }

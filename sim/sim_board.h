@@ -53,10 +53,14 @@ struct Behaviour {
 };
 
 inline constexpr std::chrono::milliseconds kDefaultLateWait{600};
+// The longest wait a behaviour or the turnaround may ask for. Reply times are
+// steady-clock points in nanoseconds, which a wait of a few centuries would
+// overflow; a year is far beyond any test and far within that.
+inline constexpr std::chrono::milliseconds kLongestWait = std::chrono::hours(24 * 365);
 
 // Command-line form: normal, silent, delay:MS, split:N:MS, bad-ack, bad-command,
 // etx-moved, extra-byte, garbage, late or late:MS (late alone waits 600 ms),
-// intermittent:N.
+// intermittent:N. MS is at most kLongestWait.
 [[nodiscard]] std::optional<Behaviour> parseBehaviour(std::string_view text);
 
 inline constexpr int kDefaultAnalogA = 512;

@@ -110,6 +110,8 @@ Simulator::Simulator(SimConfig config) : m_config(std::move(config)), m_began(Cl
         throw std::invalid_argument("at most three boards share a line");
     if (m_config.baud < 0)
         throw std::invalid_argument("baud must not be negative");
+    if (m_config.turnaround < std::chrono::milliseconds(0) || m_config.turnaround > kLongestWait)
+        throw std::invalid_argument("the turnaround is from 0 to a year");
     for (const auto& boardConfig : m_config.boards) {
         for (const auto& other : m_boards) {
             if (other.address() == boardConfig.address)

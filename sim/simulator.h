@@ -52,7 +52,8 @@ struct SimConfig {
     std::vector<BoardConfig> boards = defaultBoards();
     // Line time emulated on a pseudo-terminal; 0 sends replies at once.
     int baud = 0;
-    // Between a request's arrival and the first reply byte.
+    // Between a request's arrival and the first reply byte; at most
+    // kLongestWait.
     std::chrono::milliseconds turnaround{0};
 
     [[nodiscard]] static std::vector<BoardConfig> defaultBoards();

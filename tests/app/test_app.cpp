@@ -2,13 +2,18 @@
 // the window without one ends with one line and exit code 2, and --doctor and
 // --list-ports look at a pseudo-terminal the test makes.
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "pseudo_terminal.h"
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -154,6 +159,41 @@ private slots:
         QVERIFY2(run.out.contains(line.toLocal8Bit()), run.out.constData());
         if (exitCode == 2)
             QVERIFY(!run.err.isEmpty());
+    }
+
+    // Anyone may put a FIFO where the device's lock file goes; opening it to
+    // read a pid would wait for a writer for ever. The doctor does not open
+    // it, and warns of what it found.
+    void doctorPassesAFifoLockFile() {
+        RIO_SKIP_WITHOUT_PSEUDO_TERMINAL();
+        const rio::test::PseudoTerminal pty;
+        const QString path = slavePath(pty);
+        const QString lock =
+            QDir::tempPath() + QStringLiteral("/LCK..") + path.mid(5).replace('/', '_');
+        if (QFileInfo::exists(lock))
+            QSKIP("a lock file for the test's own pseudo-terminal is already there");
+        QVERIFY2(::mkfifo(lock.toLocal8Bit().constData(), 0600) == 0, qPrintable(lock));
+        const auto removeLock = qScopeGuard([&lock] { QFile::remove(lock); });
+        const Run run = riopanel({"--doctor", path});
+        QCOMPARE(run.status, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(
+            run.out.contains(QStringLiteral("warn  lock file: %1 is not a regular file but a FIFO")
+                                 .arg(lock)
+                                 .toLocal8Bit()),
+            run.out.constData());
+    }
+
+    // A refused option value is quoted short and escaped: no control byte
+    // reaches the terminal, and a huge value does not fill it.
+    void refusedOptionQuotedAsAnExcerpt() {
+        const QString value = QStringLiteral("\x1b]0;x\x07") + QString(100'000, 'x');
+        const Run run = riopanel({"--list-ports", "--port-device", value});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.startsWith("riopanel: --port-device <1B>]0;x<07>" + QByteArray(34, 'x') +
+                                    "... (100006 bytes): expected N=PATH"),
+                 run.err.left(200).constData());
+        QVERIFY(run.err.size() < 300);
     }
 
     void traceThatCannotBeOpenedStopsBeforeTheWindow() {

@@ -136,6 +136,62 @@ private slots:
         QVERIFY(!parse(args));
     }
 
+    // A wait is taken whole up to a year, and refused beyond with the limit:
+    // replies are timed in nanoseconds, which 2^63 ns (292 years) ends.
+    void waitsUpToAYear_data() {
+        QTest::addColumn<Strings>("args");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<qint64>("waitMs"); // board 01's turnaround and delay together
+        QTest::newRow("turnaround of 30 days")
+            << Strings{"--turnaround", "2592000000"} << true << Q_INT64_C(2592000000);
+        QTest::newRow("delay of a year")
+            << Strings{"--behaviour", "01=delay:31536000000"} << true << Q_INT64_C(31536000000);
+        QTest::newRow("delay of 9223372036854 ms")
+            << Strings{"--behaviour", "01=delay:9223372036854"} << false << Q_INT64_C(0);
+        QTest::newRow("late a millisecond over a year")
+            << Strings{"--behaviour", "01=late:31536000001"} << false << Q_INT64_C(0);
+        QTest::newRow("split chunks a millisecond over a year apart")
+            << Strings{"--behaviour", "01=split:1:31536000001"} << false << Q_INT64_C(0);
+        QTest::newRow("turnaround a millisecond over a year")
+            << Strings{"--turnaround", "31536000001"} << false << Q_INT64_C(0);
+    }
+    void waitsUpToAYear() {
+        QFETCH(Strings, args);
+        QFETCH(bool, accepted);
+        QFETCH(qint64, waitMs);
+        const ParsedOptions parsed = parseOptions(args);
+        QCOMPARE(parsed.options.has_value(), accepted);
+        if (!accepted) {
+            QVERIFY2(parsed.error.find("at most 31536000000") != std::string::npos,
+                     parsed.error.c_str());
+            return;
+        }
+        const SimConfig& config = parsed.options->config;
+        QCOMPARE(config.turnaround + config.boards[0].behaviour.wait,
+                 std::chrono::milliseconds(waitMs));
+    }
+
+    // A refusal quotes a short, escaped excerpt of what it refuses.
+    void refusalQuotesAnExcerpt_data() {
+        QTest::addColumn<Strings>("args");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("option name of 1 MB")
+            << Strings{"--" + std::string(1'000'000, 'x')}
+            << "unknown option --" + QString(38, 'x') + "... (1000002 bytes)";
+        QTest::newRow("inputs with a terminal control")
+            << Strings{"--inputs", "01=\x1b[2J"} << "not '<1B>[2J'";
+    }
+    void refusalQuotesAnExcerpt() {
+        QFETCH(Strings, args);
+        QFETCH(QString, says);
+        const ParsedOptions parsed = parseOptions(args);
+        QVERIFY(!parsed.options);
+        const QString error = QString::fromStdString(parsed.error);
+        QVERIFY2(error.contains(says), qPrintable(error.left(200)));
+        QVERIFY2(error.size() < 200, qPrintable(error.left(200)));
+        QVERIFY2(!error.contains(QChar(0x1b)), qPrintable(error.left(200)));
+    }
+
     // Per-board flags may come before --boards: they wait for the addresses.
     void commandLineSettings() {
         const auto options =
