@@ -198,6 +198,10 @@ private slots:
             << QByteArray("; bench 3\n[loopback]\nmap=1>1,2>9\n") << 2
             << "plan.ini: line 3: map entry '2>9' is not OUTPUT>INPUT with both from 1 to 8"
             << "communication=error loopback=skipped analog=skipped teardown=skipped";
+        QTest::newRow("only [line] and comments, refused: no test is not a pass")
+            << QByteArray("; bench 3, steps still to come\n[line]\nspeed=115200\n") << 2
+            << "plan.ini: the plan has no step"
+            << "communication=error loopback=skipped analog=skipped teardown=skipped";
         QByteArray noLoopback = kPlan;
         noLoopback.replace("[loopback]\nmap=1>1,2>2,3>3,4>4,5>5,6>6,7>7,8>8\n", "");
         QTest::newRow("missing [loopback], that step not run")
