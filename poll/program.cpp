@@ -141,6 +141,12 @@ int runPolling(const Options& options, StopSignals& stop) {
                     .arg(settings.tracePath, traceFile.reason()));
             return 2;
         }
+        // Polling with the record already lost would not do its job.
+        if (traceFile.stopped()) {
+            say(QStringLiteral("cannot write the trace %1: %2")
+                    .arg(settings.tracePath, traceFile.reason()));
+            return 2;
+        }
         parts.observers.add(&traceFile);
     }
     try {
@@ -172,8 +178,10 @@ int runPolling(const Options& options, StopSignals& stop) {
         say(QStringLiteral("stopped by %1 after %2 board polls")
                 .arg(stop.name())
                 .arg(poller.boardPolls()));
-    if (traceFile.stopped())
+    if (traceFile.stopped()) {
         say(QStringLiteral("the trace stopped: %1").arg(traceFile.reason()));
+        return 2;
+    }
     return allAccepted(counters, settings.boards.size()) ? 0 : 1;
 }
 

@@ -556,6 +556,21 @@ private slots:
         }
         QVERIFY2(run.err.contains("board 1 (01): 4 exchanges, 4 accepted"), run.err.constData());
     }
+
+    // Polling whose trace stops on a full disk lost its record: exit 2, not 0.
+    void traceThatStopsIsNoSuccess() {
+        SmallFileSystem disk("8k"); // some 80 rows; the polls below make 400
+        if (!disk.why.isEmpty())
+            QSKIP(qPrintable(disk.why));
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        const Run run =
+            riopoll({"--device", sim.path, "--speed", "115200", "--boards", "01", "--count", "100",
+                     "--interval", "0", "--format", "jsonl", "--trace", disk.path + "/trace.csv"});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains("riopoll: the trace stopped: No space left on device"),
+                 run.err.constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPollProgram)
