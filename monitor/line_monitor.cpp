@@ -1,6 +1,8 @@
 #include "line_monitor.h"
 
+#include "kept_file.h"
 #include "prepared_text_delegate.h"
+#include "trace_format.h"
 #include "trace_writer.h"
 
 #include <QDateTime>
@@ -239,15 +241,14 @@ void LineMonitor::traceStopped(const QString& reason) {
 
 std::optional<QString> LineMonitor::saveTo(const QString& path) {
     addBatch(); // what has arrived is part of what the table holds
-    trace::TraceWriter writer;
-    if (!writer.open(path, trace::TraceWriter::Mode::Replace))
-        return writer.reason();
-    for (int row = 0; row < m_frameModel.rowCount() && !writer.stopped(); ++row)
-        writer.frame(m_frameModel.event(row));
-    writer.close();
-    if (writer.stopped())
-        return writer.reason();
-    return std::nullopt;
+    // Made whole in memory (10,000 rows are about a megabyte) and handed to
+    // the disk as a new file that replaces the chosen one only once kept, so
+    // a failed save leaves the file there as it was.
+    std::string text(trace::kTraceHeader);
+    text += trace::kCsvLineEnd;
+    for (int row = 0; row < m_frameModel.rowCount(); ++row)
+        trace::appendTraceRow(text, m_frameModel.event(row));
+    return trace::replaceFile(path, QByteArrayView(text.data(), qsizetype(text.size())));
 }
 
 void LineMonitor::saveClicked() {

@@ -50,8 +50,9 @@ public:
     // window or be shown as none first.
     void showTrace(const trace::TraceWriter* writer);
 
-    // Writes the frames the table holds to a new file in the trace format;
-    // the reason when that failed.
+    // Writes the frames the table holds in the trace format, replacing the
+    // file at `path` only once the new one is whole on disk; the reason when
+    // that failed, and the file there is then as it was.
     [[nodiscard]] std::optional<QString> saveTo(const QString& path);
 
     [[nodiscard]] FrameTableModel& frames() { return m_frameModel; }

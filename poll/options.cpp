@@ -73,7 +73,8 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         "Polling:    riopoll --device PATH | --port N [--boards 01,02,03] [--count N]\n"
         "Board test: riopoll --test PLAN --device PATH | --port N [--unit SERIAL] [--report DIR]\n"
         "Exit status: 0 every exchange accepted / the board passed, 1 an exchange was not\n"
-        "accepted / the board failed, 2 could not poll or test."));
+        "accepted / the board failed, 2 could not poll or test, or the report or trace\n"
+        "was not written."));
     const QCommandLineOption help(QStringList{"h", "help"}, QStringLiteral("Show this text."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Show the version."));
@@ -125,7 +126,8 @@ ParsedOptions parseOptions(const QStringList& arguments) {
                                   QStringLiteral("plan"));
     const QCommandLineOption unit(QStringLiteral("unit"),
                                   QStringLiteral("With --test: the serial number of the board "
-                                                 "under test, for the report."),
+                                                 "under test, for the report (at most 64 "
+                                                 "characters)."),
                                   QStringLiteral("serial"));
     const QCommandLineOption report(
         QStringLiteral("report"),
@@ -188,6 +190,15 @@ ParsedOptions parseOptions(const QStringList& arguments) {
             return failure(QStringLiteral("--test needs a plan file"));
         if (parser.isSet(report) && options.test->reportDir.isEmpty())
             return failure(QStringLiteral("--report needs a folder"));
+        // A serial number, not a note: it names the report's folder, which
+        // must stay within a file name's 255 bytes, and a quality system's
+        // field.
+        constexpr qsizetype kLongestUnit = 64;
+        if (const qsizetype length = options.test->unit.toUcs4().size(); length > kLongestUnit)
+            return failure(QStringLiteral("--unit is a serial number of at most %1 characters; "
+                                          "this one has %2")
+                               .arg(kLongestUnit)
+                               .arg(length));
         return ParsedOptions{std::move(options), {}, {}};
     }
     for (const QCommandLineOption* testOnly : {&unit, &report})

@@ -209,6 +209,9 @@ private:
 
     // What only the whole file shows.
     void finish() {
+        // An empty plan would pass on teardown alone: no test is not a pass.
+        if (!m_plan.communication && !m_plan.loopback && !m_plan.analog1 && !m_plan.analog2)
+            refuse(0, "the plan has no step; give it [communication], [loopback] or both");
         if (m_plan.loopback && m_plan.loopback->empty())
             refuse(m_sectionLines["loopback"], "[loopback] needs a map, e.g. map=1>1,2>2");
         for (const char* name : {"analog1", "analog2"}) {

@@ -107,23 +107,24 @@ std::vector<StepResult> stepsNotRun(const Plan* plan, const QString& reason) {
 }
 
 // Writes the report when asked for, prints the summary, and gives the exit
-// status: the verdict's, or 2 when the report asked for cannot be written.
-int finishTest(const Options& options, TestRecord& record) {
+// status: the verdict's, or 2 when the report asked for was not written (a
+// run whose record is lost did not do its job). `reportRefused` is why the
+// report folder cannot be used, when that is already known.
+int finishTest(const Options& options, TestRecord& record, const QString& reportRefused = {}) {
     record.end = WallClock::now();
     QString folder;
-    bool reportFailed = false;
-    if (!options.test->reportDir.isEmpty()) {
+    QString notWritten = reportRefused;
+    if (!options.test->reportDir.isEmpty() && notWritten.isEmpty()) {
         const WrittenReport written = writeReport(options.test->reportDir, record);
         folder = written.folder;
-        if (folder.isEmpty()) {
-            say(QStringLiteral("could not write the report: %1").arg(written.error));
-            reportFailed = true;
-        }
+        notWritten = written.error;
     }
-    const QString summary = summaryText(record, folder);
+    QString summary = summaryText(record, folder);
+    if (!notWritten.isEmpty())
+        summary += QStringLiteral("report not written: %1\n").arg(notWritten);
     std::fputs(qUtf8Printable(summary), stdout);
     std::fflush(stdout);
-    return reportFailed ? 2 : exitStatus(record.verdict());
+    return notWritten.isEmpty() ? exitStatus(record.verdict()) : 2;
 }
 
 } // namespace
@@ -137,6 +138,12 @@ int runPolling(const Options& options, StopSignals& stop) {
     if (!settings.tracePath.isEmpty()) {
         if (!traceFile.open(settings.tracePath)) {
             say(QStringLiteral("cannot open the trace %1: %2")
+                    .arg(settings.tracePath, traceFile.reason()));
+            return 2;
+        }
+        // Polling with the record already lost would not do its job.
+        if (traceFile.stopped()) {
+            say(QStringLiteral("cannot write the trace %1: %2")
                     .arg(settings.tracePath, traceFile.reason()));
             return 2;
         }
@@ -171,8 +178,10 @@ int runPolling(const Options& options, StopSignals& stop) {
         say(QStringLiteral("stopped by %1 after %2 board polls")
                 .arg(stop.name())
                 .arg(poller.boardPolls()));
-    if (traceFile.stopped())
+    if (traceFile.stopped()) {
         say(QStringLiteral("the trace stopped: %1").arg(traceFile.reason()));
+        return 2;
+    }
     return allAccepted(counters, settings.boards.size()) ? 0 : 1;
 }
 
@@ -208,6 +217,14 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     }
     const Plan& plan = *parsed.plan;
     record.address = QString::fromLatin1(plan.board.data(), qsizetype(plan.board.size()));
+    if (!options.test->reportDir.isEmpty()) {
+        if (const auto refused = checkReportFolder(options.test->reportDir)) {
+            record.message = QStringLiteral("no report can be written: %1").arg(*refused);
+            say(record.message);
+            record.steps = stepsNotRun(&plan, record.message);
+            return finishTest(options, record, *refused);
+        }
+    }
 
     LineParts parts;
     parts.speed = options.speed.value_or(plan.speed);

@@ -8,10 +8,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+#include <QScopeGuard>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace rio::poll {
 
@@ -56,6 +60,23 @@ QString shown(const QJsonValue& value) {
 QString testName(const TestRecord& record) {
     const QString board = record.unit.isEmpty() ? record.address : record.unit;
     return board.isEmpty() ? QStringLiteral("board test") : QStringLiteral("board test ") + board;
+}
+
+// errno of the rename, 0 when done; EEXIST when `to` is there already. A
+// file system that cannot rename without replacing (EINVAL) is asked whether
+// `to` exists first.
+int renameUnlessTaken(const QString& from, const QString& to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
+        return 0;
+    if (errno != EINVAL)
+        return errno;
+    struct stat status {};
+    if (::lstat(target.constData(), &status) == 0)
+        return EEXIST;
+    return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
 }
 
 int count(const TestRecord& record, StepOutcome outcome) {
@@ -206,29 +227,68 @@ QString reportFolderName(const TestRecord& record) {
     return name + QLatin1Char('-') + start.toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
 }
 
-WrittenReport writeReport(const QString& dir, const TestRecord& record) {
-    QDir base(dir);
-    if (!base.mkpath(QStringLiteral(".")))
-        return {{}, QStringLiteral("cannot make the folder %1").arg(dir)};
+std::optional<QString> checkReportFolder(const QString& dir) {
+    if (trace::FileFailure failed = trace::makeFolders(dir))
+        return failed;
+    const QString probe =
+        QDir(dir).filePath(trace::temporaryNameFor(QStringLiteral("riopoll"), "probe"));
+    if (trace::FileFailure failed = trace::writeNewFile(probe, "riopoll\n"))
+        return failed;
+    if (::unlink(QFile::encodeName(probe).constData()) != 0)
+        return QStringLiteral("cannot remove %1: %2").arg(probe, qt_error_string(errno));
+    return std::nullopt;
+}
+
+WrittenReport writeReport(const QString& dir, const TestRecord& record, trace::WriteCall write) {
+    if (trace::FileFailure failed = trace::makeFolders(dir))
+        return {{}, *failed};
+    const QDir base(dir);
     const QString name = reportFolderName(record);
-    QString folder = name;
-    for (int n = 2; base.exists(folder); ++n)
-        folder = name + QStringLiteral("-%1").arg(n);
-    if (!base.mkdir(folder))
-        return {{}, QStringLiteral("cannot make the folder %1").arg(base.filePath(folder))};
-    const QString path = base.filePath(folder);
+
+    QString part;
+    for (;;) {
+        part = base.filePath(trace::temporaryNameFor(name, "part"));
+        if (::mkdir(QFile::encodeName(part).constData(), 0777) == 0)
+            break;
+        const int error = errno;
+        if (error != EEXIST)
+            return {
+                {},
+                QStringLiteral("cannot make the folder %1: %2").arg(part, qt_error_string(error))};
+    }
+    // Whatever happens below, no half-made report stays behind.
+    auto removePart = qScopeGuard([&part] { QDir(part).removeRecursively(); });
+
     const std::pair<const char*, QByteArray> files[] = {
         {"result.json", resultJson(record)},
         {"junit.xml", junitXml(record)},
         {"measurements.csv", measurementsCsv(record)},
     };
-    for (const auto& [file, bytes] : files) {
-        QSaveFile out(QDir(path).filePath(QString::fromLatin1(file)));
-        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    for (const auto& [file, bytes] : files)
+        if (trace::FileFailure failed =
+                trace::writeNewFile(QDir(part).filePath(QString::fromLatin1(file)), bytes, write))
+            return {{}, *failed};
+    if (trace::FileFailure failed = trace::syncFolder(part))
+        return {{}, *failed};
+
+    // The first free name, taken without replacing a folder of another run
+    // that got it meanwhile.
+    QString folder;
+    for (int n = 1;; ++n) {
+        folder = base.filePath(n == 1 ? name : name + QStringLiteral("-%1").arg(n));
+        const int error = renameUnlessTaken(part, folder);
+        if (error == 0)
+            break;
+        if (error != EEXIST && error != ENOTEMPTY)
             return {{},
-                    QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString())};
+                    QStringLiteral("cannot rename %1 to %2: %3")
+                        .arg(part, folder, qt_error_string(error))};
     }
-    return {path, {}};
+    part = folder; // from here on a failure takes the report away again
+    if (trace::FileFailure failed = trace::syncFolder(dir))
+        return {{}, *failed};
+    removePart.dismiss();
+    return {folder, {}};
 }
 
 QString summaryText(const TestRecord& record, const QString& reportFolder) {

@@ -5,7 +5,12 @@
 //   junit.xml         one testsuite, one testcase per step, for CI viewers;
 //   measurements.csv  one row per measurement: step,name,value,low,high,outcome
 // and the one-screen summary printed on standard output.
+//
+// A report is there whole or not at all: the files are written into a hidden
+// folder beside the final one, each synced, and the folder is renamed into
+// place only when all three are complete. A failure leaves nothing behind.
 
+#include "kept_file.h"
 #include "test_record.h"
 
 #include <QByteArray>
@@ -28,9 +33,16 @@ struct WrittenReport {
     QString error;  // why not
 };
 
+// Whether reports can be written under `dir`, asked before a test sends
+// anything: makes it when missing, then creates and removes a small file in
+// it. The reason when not.
+[[nodiscard]] std::optional<QString> checkReportFolder(const QString& dir);
+
 // Makes the folder under `dir` (and `dir` itself when missing) and writes the
 // three files into it. A folder of the same name gets a "-2", "-3" ... added.
-[[nodiscard]] WrittenReport writeReport(const QString& dir, const TestRecord& record);
+// `write` is how the bytes reach the files.
+[[nodiscard]] WrittenReport writeReport(const QString& dir, const TestRecord& record,
+                                        trace::WriteCall write = ::write);
 
 // The verdict, then the steps that failed or could not run, then the others,
 // each in one line; then the report folder when there is one.

@@ -20,17 +20,34 @@ Q_LOGGING_CATEGORY(lcTrace, "rio.trace", QtInfoMsg)
 // trace's cost; a power cut loses at most this much of the latest rows.
 constexpr std::chrono::milliseconds kSyncSpacing{100};
 
-// Whether a file that is to be appended to ends in the middle of a row, as a
-// crash during a write leaves it. Only a regular file is looked at: opening a
-// pipe to read it would wait for a writer.
-bool endsMidRow(const QString& path) {
+// What an existing file holds, as far as appending to it goes.
+struct ExistingFile {
+    QString refusal;     // why it is not appended to; empty when it may be
+    bool cutRow = false; // a trace ending in the middle of a row, as a crash leaves it
+};
+
+// Only a regular file is looked at: opening a pipe to read it would wait for
+// a writer, and a device has no rows. A file that holds anything is appended
+// to only when it starts with the trace header, so rows never land at the end
+// of someone's notes or another program's data.
+ExistingFile lookAt(const QString& path) {
     if (!QFileInfo(path).isFile())
-        return false;
+        return {};
     QFile existing(path);
-    if (!existing.open(QIODevice::ReadOnly) || existing.size() == 0)
-        return false;
+    if (!existing.open(QIODevice::ReadOnly))
+        return {QStringLiteral("cannot read it to see that it is a trace file: %1")
+                    .arg(existing.errorString()),
+                false};
+    if (existing.size() == 0)
+        return {};
+    const QByteArray first = existing.readLine(qint64(kTraceHeader.size()) + 3);
+    const QByteArray header(kTraceHeader.data(), qsizetype(kTraceHeader.size()));
+    if (first != header + "\r\n" && first != header + "\n")
+        return {QStringLiteral("it is not a trace file (its first line is not the trace "
+                               "header), and is left as it is"),
+                false};
     char last = 0;
-    return existing.seek(existing.size() - 1) && existing.getChar(&last) && last != '\n';
+    return {{}, existing.seek(existing.size() - 1) && existing.getChar(&last) && last != '\n'};
 }
 
 } // namespace
@@ -41,18 +58,22 @@ TraceWriter::~TraceWriter() {
     close();
 }
 
-bool TraceWriter::open(const QString& path, Mode mode) {
+bool TraceWriter::open(const QString& path) {
     close();
     m_stopped = false;
     m_reason.clear();
 
-    const bool cutRow = mode == Mode::Append && endsMidRow(path);
+    const ExistingFile existing = lookAt(path);
     m_file.setFileName(path);
+    if (!existing.refusal.isEmpty()) {
+        m_reason = existing.refusal;
+        return false;
+    }
     QIODevice::OpenMode flags = QIODevice::WriteOnly | QIODevice::Unbuffered;
-    // A device or a pipe has no end to append at and nothing to empty.
+    // A device or a pipe has no end to append at.
     const QFileInfo info(path);
     if (!info.exists() || info.isFile())
-        flags |= mode == Mode::Append ? QIODevice::Append : QIODevice::Truncate;
+        flags |= QIODevice::Append;
     if (!m_file.open(flags)) {
         m_reason = m_file.errorString();
         return false;
@@ -61,7 +82,7 @@ bool TraceWriter::open(const QString& path, Mode mode) {
 
     m_line.clear();
     // A row cut short is ended where it stopped, so the next starts a line.
-    if (cutRow)
+    if (existing.cutRow)
         m_line += kCsvLineEnd;
     if (m_file.size() == 0) {
         m_line += kTraceHeader;

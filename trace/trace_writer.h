@@ -23,17 +23,16 @@ namespace rio::trace {
 class TraceWriter : public QObject, public exchange::FrameObserver {
     Q_OBJECT
 public:
-    // Append adds to what the file holds (a new or empty file gets the header
-    // row first); Replace empties the file and starts with the header row.
-    enum class Mode { Append, Replace };
-
     explicit TraceWriter(QObject* parent = nullptr);
     ~TraceWriter() override;
 
-    // False when the file cannot be opened; reason() then says why. A file
-    // that opens but will not take its header row (a full disk) gives true and
-    // is at once stopped(), as any later failure would leave it.
-    [[nodiscard]] bool open(const QString& path, Mode mode = Mode::Append);
+    // Appends to the file: a new or empty one gets the header row first, an
+    // existing trace its rows after those it holds. False when the file
+    // cannot be opened, or holds something other than a trace (it is left
+    // untouched); reason() then says why. A file that opens but will not take
+    // its header row (a full disk) gives true and is at once stopped(), as any
+    // later failure would leave it.
+    [[nodiscard]] bool open(const QString& path);
     // Every row told so far is handed to the system and the file is closed.
     void close();
 

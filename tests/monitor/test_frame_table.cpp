@@ -1,13 +1,15 @@
 // The line monitor's frame table: its ring keeps the latest 10,000 frames,
 // taken in batches; the frame is shown as it came, at the local time; Save…
-// writes the trace format; the open window follows the newest frame unless
-// scrolled up, and its counters follow the line.
+// writes the trace format, and a save that fails leaves the file as it was;
+// the open window follows the newest frame unless scrolled up, and its
+// counters follow the line.
 #include "counters.h"
 #include "frame_table_model.h"
 #include "line_monitor.h"
 
 #include <QAbstractItemModelTester>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QScopeGuard>
 #include <QScreen>
@@ -18,6 +20,8 @@
 #include <QTest>
 
 #include <array>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace rio;
 using namespace std::chrono;
@@ -170,6 +174,53 @@ private slots:
                  "2026-12-08T05:00:00.000Z,1,01,TX,read,<ENQ>01R<EOT>,05 30 31 52 04,,\r\n"
                  "2026-12-08T05:00:00.001Z,2,02,RX,read,'=SUM(A1)<ETX>,"
                  "3D 53 55 4D 28 41 31 29 03,rejected:etx,\r\n"s);
+    }
+
+    // A save that fails part way leaves the chosen file as it was and no
+    // half-written file beside it. A file size limit stands in for a full
+    // disk: any user may set one, and a write past it fails with EFBIG.
+    void failedSaveLeavesTheFileAsItWas() {
+        trace::LineCounters counters;
+        monitor::LineMonitor window(counters);
+        // About 11 kB of rows, well past the limit below.
+        for (int n = 0; n < 100; ++n)
+            window.observer().frame(numbered(n));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("saved.csv"));
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("kept from before\r\n");
+        old.close();
+
+        rlimit limit{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit unlimited = limit;
+        limit.rlim_cur = 4096;
+        std::optional<QString> failure;
+        {
+            // Without it the process would be ended by the signal, not told
+            // EFBIG.
+            const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            const auto restore = qScopeGuard([&] {
+                ::setrlimit(RLIMIT_FSIZE, &unlimited);
+                std::signal(SIGXFSZ, oldHandler);
+            });
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+            failure = window.saveTo(path);
+        }
+
+        QFile kept(path);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("kept from before\r\n"));
+        QCOMPARE(
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("saved.csv")});
+        QVERIFY(failure);
+        QVERIFY2(failure->startsWith(QStringLiteral("cannot write ")) &&
+                     failure->endsWith(QStringLiteral(": File too large")),
+                 qPrintable(*failure));
     }
 
     // The view follows the newest frame unless scrolled up. It repaints only

@@ -1,7 +1,8 @@
 // riopoll as a technician and a script run it: the program and the board
 // simulator as processes on a real pseudo-terminal. The plan reader, the board
 // test against each fault the simulator can inject, the report files read
-// back, an interruption, and polling's exit status. Expected values are
+// back, what refuses a test before the line, a report and a trace onto a full
+// disk, an interruption, and polling's exit status. Expected values are
 // written by hand from the frame tables and the plans below.
 #include <QDir>
 #include <QFile>
@@ -14,9 +15,11 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
@@ -115,6 +118,35 @@ private:
     QString m_log;
 };
 
+// A tmpfs of a few pages on a new folder, for a disk that fills; unmounted
+// again at the end. `why` says why there is none: mounting needs root.
+struct SmallFileSystem {
+    explicit SmallFileSystem(const char* size) {
+        const QByteArray options = QByteArray("size=") + size;
+        if (!m_dir.isValid())
+            why = "no temporary folder to mount a small tmpfs on";
+        else if (::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(), "tmpfs",
+                         MS_NOSUID | MS_NODEV, options.constData()) != 0)
+            why = QStringLiteral("a small tmpfs stands for a full disk, and mounting one here "
+                                 "failed: %1")
+                      .arg(qt_error_string(errno));
+        else
+            path = m_dir.path();
+    }
+    ~SmallFileSystem() {
+        if (!path.isEmpty())
+            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    QString path;
+    QString why;
+
+private:
+    QTemporaryDir m_dir;
+};
+
 struct Run {
     int exitCode = -1;
     QByteArray out;
@@ -197,6 +229,10 @@ private slots:
         QTest::newRow("bad value, refused with its line")
             << QByteArray("; bench 3\n[loopback]\nmap=1>1,2>9\n") << 2
             << "plan.ini: line 3: map entry '2>9' is not OUTPUT>INPUT with both from 1 to 8"
+            << "communication=error loopback=skipped analog=skipped teardown=skipped";
+        QTest::newRow("only [line] and comments, refused: no test is not a pass")
+            << QByteArray("; bench 3, steps still to come\n[line]\nspeed=115200\n") << 2
+            << "plan.ini: the plan has no step"
             << "communication=error loopback=skipped analog=skipped teardown=skipped";
         QByteArray noLoopback = kPlan;
         noLoopback.replace("[loopback]\nmap=1>1,2>2,3>3,4>4,5>5,6>6,7>7,8>8\n", "");
@@ -364,6 +400,65 @@ private slots:
         QCOMPARE(rows.value(14), "analog,analog1_median,512,100,900,pass\r");
     }
 
+    // What can refuse a test is found before a byte is sent: the simulator
+    // sees nothing but the test's own marker, and a file named as the report
+    // folder is left as it was.
+    void refusedBeforeTheLine_data() {
+        QTest::addColumn<QStringList>("arguments"); // REPORTS: a regular file
+        QTest::addColumn<QString>("refusal");       // on standard error
+        QTest::newRow("--report names a regular file")
+            << QStringList{"--report", "REPORTS"} << "reports is not a folder";
+        QTest::newRow("--unit of 65 characters")
+            << QStringList{"--unit", QString(65, QLatin1Char('7'))}
+            << "--unit is a serial number of at most 64 characters; this one has 65";
+    }
+    void refusedBeforeTheLine() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, refusal);
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        QTemporaryDir dir;
+        const QString reports = dir.filePath("reports");
+        QFile file(reports);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("kept\n");
+        file.close();
+        arguments.replaceInStrings(QRegularExpression("^REPORTS$"), reports);
+        const Run run =
+            riopoll(QStringList{"--test", writePlan(dir, kPlan), "--device", sim.path} + arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(refusal.toUtf8()), run.err.constData());
+        QVERIFY(sim.logUpToMarker());
+        QCOMPARE(sim.log().size(), 1);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), "kept\n");
+    }
+
+    // A report onto a disk that fills: the board passed, but a record that
+    // was not kept is no PASS. The verdict line still says what the board
+    // did, the exit status is 2, and no part of the report is left.
+    void reportOntoAFullDisk() {
+        SmallFileSystem disk("8k"); // two pages; the three files need three at least
+        if (!disk.why.isEmpty())
+            QSKIP(qPrintable(disk.why));
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        QTemporaryDir dir;
+        const QString reports = disk.path + "/reports";
+        const Run run =
+            riopoll({"--test", writePlan(dir, kPlan), "--device", sim.path, "--report", reports});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.out.startsWith("PASS  (no unit)  board 01"), run.out.constData());
+        QVERIFY2(QRegularExpression("\nreport not written: cannot write "
+                                    "[^\n]*: No space left on device\n$")
+                     .match(QString::fromUtf8(run.out))
+                     .hasMatch(),
+                 run.out.constData());
+        QCOMPARE(QDir(reports).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                         QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
     // A port that does not open: ERROR, exit 2, the reason, a report.
     void portCannotOpen() {
         QTemporaryDir dir;
@@ -460,6 +555,21 @@ private slots:
             QVERIFY(objects[2]["response_ms"].isNull());
         }
         QVERIFY2(run.err.contains("board 1 (01): 4 exchanges, 4 accepted"), run.err.constData());
+    }
+
+    // Polling whose trace stops on a full disk lost its record: exit 2, not 0.
+    void traceThatStopsIsNoSuccess() {
+        SmallFileSystem disk("8k"); // some 80 rows; the polls below make 400
+        if (!disk.why.isEmpty())
+            QSKIP(qPrintable(disk.why));
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        const Run run =
+            riopoll({"--device", sim.path, "--speed", "115200", "--boards", "01", "--count", "100",
+                     "--interval", "0", "--format", "jsonl", "--trace", disk.path + "/trace.csv"});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains("riopoll: the trace stopped: No space left on device"),
+                 run.err.constData());
     }
 };
 

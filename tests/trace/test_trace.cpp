@@ -1,5 +1,6 @@
 // Trace rows against rows written by hand from the frame tables, and the trace
-// file's behaviour: one header, appending, a torn last row, a full disk.
+// file's behaviour: one header, appending only to a trace, a torn last row, a
+// full disk.
 #include "trace_format.h"
 #include "trace_writer.h"
 
@@ -205,6 +206,23 @@ private slots:
         QCOMPARE(fileBytes(path).toStdString(),
                  kHeader + "2026-12-08T05:12:03.123Z,1,01,TX,re\r\n" +
                      "2026-12-08T05:12:03.123Z,2,02,TX,read,<ENQ>02R<EOT>,05 30 32 52 04,,\r\n");
+    }
+
+    // Rows never land at the end of someone's notes: a file that holds
+    // anything but a trace is refused and left as it was.
+    void refusesToAppendToAnotherFile() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("notes.csv"));
+        QFile notes(path);
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("bench 3,relay board\r\n");
+        notes.close();
+        trace::TraceWriter writer;
+        QVERIFY(!writer.open(path));
+        QVERIFY(!writer.isOpen());
+        QCOMPARE(writer.reason(), QStringLiteral("it is not a trace file (its first line is not "
+                                                 "the trace header), and is left as it is"));
+        QCOMPARE(fileBytes(path), QByteArray("bench 3,relay board\r\n"));
     }
 
     void fileThatCannotBeOpenedSaysWhy() {
