@@ -1,6 +1,7 @@
 #include "program.h"
 
 #include "board_test.h"
+#include "console.h"
 #include "counters.h"
 #include "exchange.h"
 #include "exchange_output.h"
@@ -26,8 +27,7 @@ namespace {
 using namespace std::chrono;
 
 void say(const QString& text) {
-    std::fprintf(stderr, "riopoll: %s\n", qUtf8Printable(text));
-    std::fflush(stderr);
+    consoleWrite(stderr, QStringLiteral("riopoll: %1\n").arg(text).toStdString());
 }
 
 QString portName(const Options& options) {
@@ -121,8 +121,9 @@ int finishTest(const Options& options, TestRecord& record) {
         }
     }
     const QString summary = summaryText(record, folder);
-    std::fputs(qUtf8Printable(summary), stdout);
-    std::fflush(stdout);
+    // Nobody may read it any more (`| head`); the report and the exit status
+    // still tell the verdict.
+    consoleWrite(stdout, summary.toStdString());
     return reportFailed ? 2 : exitStatus(record.verdict());
 }
 
@@ -158,6 +159,18 @@ int runPolling(const Options& options, StopSignals& stop) {
 
     Poller poller(parts.line(), settings);
     QObject::connect(&stop, &StopSignals::stopRequested, &poller, &Poller::stop);
+    // Polling goes on while standard output or the trace keeps its exchanges;
+    // with both gone nobody would learn them, and the run ends as if its
+    // count were done.
+    bool unread = false;
+    const auto endWhenUnread = [&] {
+        if (unread || !consoleClosed(stdout) || (traceFile.isOpen() && !traceFile.stopped()))
+            return;
+        unread = true;
+        QMetaObject::invokeMethod(&poller, &Poller::stop, Qt::QueuedConnection);
+    };
+    printer.setOnClosed(endWhenUnread);
+    QObject::connect(&traceFile, &trace::TraceWriter::traceStopped, &poller, endWhenUnread);
     QObject::connect(&poller, &Poller::finished, QCoreApplication::instance(),
                      &QCoreApplication::quit, Qt::QueuedConnection);
     if (stop.requested())
@@ -166,10 +179,13 @@ int runPolling(const Options& options, StopSignals& stop) {
     QCoreApplication::exec();
 
     traceFile.close();
-    std::fputs(qUtf8Printable(pollSummary(counters, settings.boards)), stderr);
+    consoleWrite(stderr, pollSummary(counters, settings.boards).toStdString());
     if (stop.requested())
         say(QStringLiteral("stopped by %1 after %2 board polls")
                 .arg(stop.name())
+                .arg(poller.boardPolls()));
+    else if (unread)
+        say(QStringLiteral("stopped after %1 board polls: nobody reads standard output")
                 .arg(poller.boardPolls()));
     if (traceFile.stopped())
         say(QStringLiteral("the trace stopped: %1").arg(traceFile.reason()));

@@ -29,6 +29,11 @@ void handle(int signal, void (*handler)(int)) {
     ::sigaction(signal, &action, nullptr);
 }
 
+bool ignored(int signal) {
+    struct sigaction current {};
+    return ::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 } // namespace
 
 StopSignals::StopSignals(QObject* parent) : QObject(parent) {
@@ -38,11 +43,16 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &StopSignals::drain);
     handle(SIGINT, onStopSignal);
     handle(SIGTERM, onStopSignal);
+    m_hangUpHandled = !ignored(SIGHUP);
+    if (m_hangUpHandled)
+        handle(SIGHUP, onStopSignal);
 }
 
 StopSignals::~StopSignals() {
     handle(SIGINT, SIG_DFL);
     handle(SIGTERM, SIG_DFL);
+    if (m_hangUpHandled)
+        handle(SIGHUP, SIG_DFL);
     m_notifier.reset();
     ::close(gPipe[0]);
     ::close(gPipe[1]);
@@ -55,6 +65,8 @@ QString StopSignals::name() const {
         return QStringLiteral("SIGINT");
     case SIGTERM:
         return QStringLiteral("SIGTERM");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
     default:
         return {};
     }

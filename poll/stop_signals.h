@@ -1,9 +1,11 @@
 #pragma once
-// Ctrl+C and SIGTERM as a request to stop, seen by the event loop. The signal
-// handler only writes the signal's number into a pipe; a socket notifier on
-// the pipe's other end turns it into a flag and a Qt signal on the main
-// thread, where the work is. An exchange's wait pumps the event loop, so the
-// request is seen during the wait, and the exchange still finishes.
+// Ctrl+C, SIGTERM and a hang-up (SIGHUP: the terminal or ssh session closed)
+// as a request to stop, seen by the event loop. The signal handler only writes
+// the signal's number into a pipe; a socket notifier on the pipe's other end
+// turns it into a flag and a Qt signal on the main thread, where the work is.
+// An exchange's wait pumps the event loop, so the request is seen during the
+// wait, and the exchange still finishes. Work that waits outside the event
+// loop waits with waitForStop().
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -15,14 +17,15 @@ namespace rio::poll {
 class StopSignals : public QObject {
     Q_OBJECT
 public:
-    // Installs the handlers for SIGINT and SIGTERM; one object per process.
-    // Throws std::system_error when the pipe cannot be made.
+    // Installs the handlers for SIGINT, SIGTERM and SIGHUP; one object per
+    // process. A SIGHUP ignored on entry (nohup) stays ignored. Throws
+    // std::system_error when the pipe cannot be made.
     explicit StopSignals(QObject* parent = nullptr);
     // Puts the default handlers back.
     ~StopSignals() override;
 
     [[nodiscard]] bool requested() const { return m_signal != 0; }
-    // "SIGINT" or "SIGTERM", once one came.
+    // "SIGINT", "SIGTERM" or "SIGHUP", once one came.
     [[nodiscard]] QString name() const;
 
 signals:
@@ -33,6 +36,7 @@ private:
 
     std::unique_ptr<QSocketNotifier> m_notifier;
     int m_signal = 0;
+    bool m_hangUpHandled = false;
 };
 
 } // namespace rio::poll

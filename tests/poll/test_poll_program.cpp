@@ -17,6 +17,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -131,6 +132,36 @@ Run riopoll(const QStringList& args) {
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
+}
+
+// Reads `fd` until what came holds `wanted`, or the patience is spent.
+bool readUntil(int fd, const QByteArray& wanted) {
+    QByteArray seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+    while (!seen.contains(wanted)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd entry{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&entry, 1, int(left.count())) != 1)
+            return false;
+        char buffer[512];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return false;
+        seen.append(buffer, got);
+    }
+    return true;
+}
+
+// The child's standard output (and error, when asked) into the pipe's write
+// end, with SIGPIPE as a shell leaves it for the programs of a pipeline.
+void pipeInto(QProcess& process, int writeEnd, bool errorsToo) {
+    process.setChildProcessModifier([writeEnd, errorsToo] {
+        ::dup2(writeEnd, STDOUT_FILENO);
+        if (errorsToo)
+            ::dup2(writeEnd, STDERR_FILENO);
+        ::signal(SIGPIPE, SIG_DFL);
+    });
 }
 
 QString writePlan(const QTemporaryDir& dir, const QByteArray& text) {
@@ -379,9 +410,18 @@ private slots:
         QVERIFY(run.out.startsWith("ERROR"));
     }
 
-    // Ctrl+C while outputs are driven: the exchange in flight ends, teardown
-    // puts every output off and sees it accepted, and the report says ERROR.
+    // Ctrl+C, or a hang-up (the terminal or ssh session closed), while
+    // outputs are driven: the exchange in flight ends, teardown puts every
+    // output off and sees it accepted, and the report says ERROR.
+    void interruptDuringLoopback_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Ctrl+C") << SIGINT << "SIGINT";
+        QTest::newRow("hang-up") << SIGHUP << "SIGHUP";
+    }
     void interruptDuringLoopback() {
+        QFETCH(int, signal);
+        QFETCH(QString, name);
         // A turnaround so the loop-back step lasts long enough to be caught.
         Simulator sim({"--turnaround", "20"});
         QVERIFY(!sim.path.isEmpty());
@@ -393,7 +433,7 @@ private slots:
         QVERIFY(poll.waitForStarted(5000));
         // Caught once output 2 alone has been written: an output is on.
         QTRY_VERIFY_WITH_TIMEOUT(sim.writes().contains("<- 01W00000010"), kPatienceMs);
-        QCOMPARE(::kill(pid_t(poll.processId()), SIGINT), 0);
+        QCOMPARE(::kill(pid_t(poll.processId()), signal), 0);
         QVERIFY(poll.waitForFinished(kPatienceMs));
         QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
         QCOMPARE(poll.exitCode(), 2);
@@ -408,7 +448,79 @@ private slots:
         QCOMPARE(result["verdict"].toString(), "ERROR");
         QCOMPARE(stepOutcomes(result),
                  "communication=pass loopback=error analog=skipped teardown=pass");
-        QVERIFY(step(result, "loopback")["message"].toString().startsWith("interrupted by SIGINT"));
+        QVERIFY2(
+            step(result, "loopback")["message"].toString().startsWith("interrupted by " + name),
+            qPrintable(step(result, "loopback")["message"].toString()));
+    }
+
+    // The reader of standard output (or of both streams, as `|& head`) goes
+    // away during the loop-back step. Nothing kills riopoll: the test runs on
+    // to the verdict the board earned, teardown puts every output off, and the
+    // report is written.
+    void closedConsoleDuringLoopback_data() {
+        QTest::addColumn<bool>("errorsToo");
+        QTest::newRow("standard output closed") << false;
+        QTest::newRow("standard output and error closed") << true;
+    }
+    void closedConsoleDuringLoopback() {
+        QFETCH(bool, errorsToo);
+        Simulator sim({"--turnaround", "20"});
+        QVERIFY(!sim.path.isEmpty());
+        QTemporaryDir dir;
+        const QString reports = dir.filePath("reports");
+        int ends[2] = {-1, -1};
+        QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+        QProcess poll;
+        pipeInto(poll, ends[1], errorsToo);
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--test", writePlan(dir, kPlan), "--device", sim.path, "--report", reports});
+        QVERIFY(poll.waitForStarted(5000));
+        ::close(ends[1]);
+        // The step's progress line: outputs are about to be driven.
+        const QByteArray loopback = "riopoll: loopback: board 01";
+        if (errorsToo) {
+            QVERIFY(readUntil(ends[0], loopback));
+        } else {
+            QByteArray errors;
+            QTRY_VERIFY_WITH_TIMEOUT((errors += poll.readAllStandardError()).contains(loopback),
+                                     kPatienceMs);
+        }
+        ::close(ends[0]);
+        QVERIFY(poll.waitForFinished(kPatienceMs));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(sim.writes().mid(sim.writes().size() - 2),
+                                  QStringList({"<- 01W00000000", "-> 01W00000000"}), 5000);
+        const QJsonObject result = resultOf(reportFolder(reports));
+        QCOMPARE(result["verdict"].toString(), "PASS");
+        QCOMPARE(stepOutcomes(result),
+                 "communication=pass loopback=pass analog=pass teardown=pass");
+    }
+
+    // Polling into a pipe whose reader goes away (`riopoll --count ... |
+    // head`) with no trace: nobody would learn the rest, so polling ends
+    // early, standard error says why, and the exit status is that of the
+    // exchanges made. Carried on to its count the run would take minutes.
+    void pollingIntoClosedPipe() {
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        int ends[2] = {-1, -1};
+        QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+        QProcess poll;
+        pipeInto(poll, ends[1], false);
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--device", sim.path, "--speed", "115200", "--boards", "01", "--count",
+                    "100000", "--interval", "0", "--format", "jsonl"});
+        QVERIFY(poll.waitForStarted(5000));
+        ::close(ends[1]);
+        QVERIFY(readUntil(ends[0], "\n"));
+        ::close(ends[0]);
+        QVERIFY(poll.waitForFinished(kPatienceMs));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 0);
+        const QByteArray errors = poll.readAllStandardError();
+        QVERIFY2(errors.contains("board polls: nobody reads standard output"), errors.constData());
     }
 
     // Polling for a count of board polls: one object per exchange, and the
