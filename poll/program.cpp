@@ -6,6 +6,7 @@
 #include "exchange.h"
 #include "exchange_output.h"
 #include "plan.h"
+#include "plan_file.h"
 #include "poller.h"
 #include "qt_serial_control.h"
 #include "report.h"
@@ -14,7 +15,6 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QFile>
 #include <QSysInfo>
 
 #include <cstdio>
@@ -200,15 +200,15 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     record.planFile = options.test->planPath;
 
     // Everything that can refuse the test does so before a byte is sent.
-    QFile file(options.test->planPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        record.message = QStringLiteral("cannot read the plan %1: %2")
-                             .arg(options.test->planPath, file.errorString());
+    const PlanFile file = readPlanFile(options.test->planPath);
+    if (!file.text) {
+        record.message =
+            QStringLiteral("cannot read the plan %1: %2").arg(options.test->planPath, file.error);
         say(record.message);
         record.steps = stepsNotRun(nullptr, record.message);
         return finishTest(options, record);
     }
-    const QByteArray text = file.readAll();
+    const QByteArray& text = *file.text;
     record.planSha256 =
         QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
     const ParsedPlan parsed =

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -496,6 +497,44 @@ private slots:
         QCOMPARE(result["verdict"].toString(), "PASS");
         QCOMPARE(stepOutcomes(result),
                  "communication=pass loopback=pass analog=pass teardown=pass");
+    }
+
+    // A plan that is not a regular file of at most 1 MiB is refused before
+    // anything is sent; a FIFO with no writer does not hold the program.
+    void planNotAFile_data() {
+        QTest::addColumn<bool>("fifo");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("a FIFO") << true << "not a regular file";
+        QTest::newRow("over 1 MiB") << false << "larger than 1 MiB";
+    }
+    void planNotAFile() {
+        QFETCH(bool, fifo);
+        QFETCH(QString, refusal);
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        QTemporaryDir dir;
+        QString plan;
+        if (fifo) {
+            plan = dir.filePath("plan.ini");
+            QCOMPARE(::mkfifo(qPrintable(plan), 0600), 0);
+        } else {
+            // A good plan, with a comment that takes it past 1 MiB.
+            plan = writePlan(dir, kPlan + "; " + QByteArray(1 << 20, 'x') + "\n");
+        }
+        const QString reports = dir.filePath("reports");
+        QProcess poll;
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--test", plan, "--device", sim.path, "--report", reports});
+        QVERIFY(poll.waitForFinished(5000));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 2);
+        const QByteArray errors = poll.readAllStandardError();
+        QVERIFY2(errors.contains("cannot read the plan " + plan.toUtf8() + ": " + refusal.toUtf8()),
+                 errors.constData());
+        QVERIFY(sim.logUpToMarker());
+        QCOMPARE(sim.log().size(), 1);
+        const QJsonObject result = resultOf(reportFolder(reports));
+        QCOMPARE(result["verdict"].toString(), "ERROR");
     }
 
     // Polling into a pipe whose reader goes away (`riopoll --count ... |
