@@ -19,6 +19,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace rio::poll {
 
@@ -136,9 +138,17 @@ int runPolling(const Options& options, StopSignals& stop) {
 
     trace::TraceWriter traceFile;
     if (!settings.tracePath.isEmpty()) {
-        if (!traceFile.open(settings.tracePath)) {
-            say(QStringLiteral("cannot open the trace %1: %2")
-                    .arg(settings.tracePath, traceFile.reason()));
+        bool told = false;
+        const auto waitForReader = [&](milliseconds time) {
+            if (!std::exchange(told, true))
+                say(QStringLiteral("waiting for a reader of the trace %1").arg(settings.tracePath));
+            return !stop.waitForStop(time);
+        };
+        if (!traceFile.open(settings.tracePath, trace::TraceWriter::Mode::Append, waitForReader)) {
+            say(QStringLiteral("cannot open the trace %1: %2%3")
+                    .arg(settings.tracePath, traceFile.reason(),
+                         stop.requested() ? QStringLiteral(" (stopped by %1)").arg(stop.name())
+                                          : QString()));
             return 2;
         }
         parts.observers.add(&traceFile);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -70,6 +71,16 @@ QString StopSignals::name() const {
     default:
         return {};
     }
+}
+
+bool StopSignals::waitForStop(std::chrono::milliseconds time) {
+    if (!requested()) {
+        // A signal during the poll ends it early (EINTR); the pipe says which.
+        pollfd entry{gPipe[0], POLLIN, 0};
+        [[maybe_unused]] const int ready = ::poll(&entry, 1, static_cast<int>(time.count()));
+        drain();
+    }
+    return requested();
 }
 
 void StopSignals::drain() {

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 
+#include <chrono>
 #include <memory>
 
 namespace rio::poll {
@@ -27,6 +28,10 @@ public:
     [[nodiscard]] bool requested() const { return m_signal != 0; }
     // "SIGINT", "SIGTERM" or "SIGHUP", once one came.
     [[nodiscard]] QString name() const;
+
+    // Sleeps until a stop is requested or `time` has passed, without the
+    // event loop; true when a stop has been requested.
+    [[nodiscard]] bool waitForStop(std::chrono::milliseconds time);
 
 signals:
     void stopRequested();

@@ -13,7 +13,9 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,13 +29,22 @@ public:
     // row first); Replace empties the file and starts with the header row.
     enum class Mode { Append, Replace };
 
+    // A FIFO with no reader yet cannot be opened for writing; the open tries
+    // again every kReaderRetry until a reader comes. Between tries it calls
+    // this, which waits up to the time given and returns false to give up.
+    // Without one the open waits as long as it takes.
+    using ReaderWait = std::function<bool(std::chrono::milliseconds)>;
+    static constexpr std::chrono::milliseconds kReaderRetry{100};
+
     explicit TraceWriter(QObject* parent = nullptr);
     ~TraceWriter() override;
 
     // False when the file cannot be opened; reason() then says why. A file
     // that opens but will not take its header row (a full disk) gives true and
-    // is at once stopped(), as any later failure would leave it.
-    [[nodiscard]] bool open(const QString& path, Mode mode = Mode::Append);
+    // is at once stopped(), as any later failure would leave it. The open
+    // itself never blocks: a FIFO waits for its reader through `waitForReader`.
+    [[nodiscard]] bool open(const QString& path, Mode mode = Mode::Append,
+                            const ReaderWait& waitForReader = {});
     // Every row told so far is handed to the system and the file is closed.
     void close();
 
@@ -43,7 +54,7 @@ public:
     // Why the file could not be opened, or why writing stopped, in the
     // system's words ("No space left on device"); empty otherwise.
     [[nodiscard]] QString reason() const { return m_reason; }
-    [[nodiscard]] QString path() const { return m_file.fileName(); }
+    [[nodiscard]] QString path() const { return m_path; }
 
     void frame(const exchange::FrameEvent& event) override;
 
@@ -58,6 +69,7 @@ private:
     void stopSyncing();
 
     QFile m_file;
+    QString m_path;     // the file opened by its descriptor has no name of its own
     std::string m_line; // reused from row to row
     bool m_stopped = false;
     QString m_reason;

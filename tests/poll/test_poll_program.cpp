@@ -537,6 +537,29 @@ private slots:
         QCOMPARE(result["verdict"].toString(), "ERROR");
     }
 
+    // A trace that is a FIFO nobody reads yet: polling waits for a reader,
+    // and Ctrl+C ends the wait at once, exit 2, before the port is opened.
+    void traceFifoWaitStopped() {
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        QTemporaryDir dir;
+        const QString trace = dir.filePath("trace.csv");
+        QCOMPARE(::mkfifo(qPrintable(trace), 0600), 0);
+        QProcess poll;
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--device", sim.path, "--speed", "115200", "--count", "4", "--trace", trace});
+        QVERIFY(poll.waitForStarted(5000));
+        QByteArray errors;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (errors += poll.readAllStandardError()).contains("waiting for a reader"), 5000);
+        QCOMPARE(::kill(pid_t(poll.processId()), SIGINT), 0);
+        QVERIFY(poll.waitForFinished(5000));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 2);
+        QVERIFY(sim.logUpToMarker());
+        QCOMPARE(sim.log().size(), 1);
+    }
+
     // Polling into a pipe whose reader goes away (`riopoll --count ... |
     // head`) with no trace: nobody would learn the rest, so polling ends
     // early, standard error says why, and the exit status is that of the
