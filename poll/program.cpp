@@ -46,6 +46,11 @@ std::unique_ptr<serial::QtSerialControl> openPort(const Options& options, std::i
         ports = serial::PortMap([] { return std::vector<serial::PresentDevice>{}; });
         ports.addOverride({1, options.device});
         number = 1;
+    } else if (const std::optional<QString> path = ports.devicePath(number)) {
+        // Held to the device it names now, so that opening the port again
+        // after it was lost opens the same device, however the numbering
+        // changed meanwhile.
+        ports.addOverride({number, *path});
     }
     auto port = std::make_unique<serial::QtSerialControl>(ports);
     port->setCommPort(number);

@@ -67,7 +67,10 @@ public:
         QVERIFY(match.hasMatch());
         path = match.captured(1);
     }
-    ~Simulator() {
+    ~Simulator() { quit(); }
+
+    // Ends the simulator, which closes its end of the line.
+    void quit() {
         m_process.terminate();
         m_process.waitForFinished(5000);
     }
@@ -497,6 +500,38 @@ private slots:
         QCOMPARE(result["verdict"].toString(), "PASS");
         QCOMPARE(stepOutcomes(result),
                  "communication=pass loopback=pass analog=pass teardown=pass");
+    }
+
+    // The line lost in the middle of the loop-back step: that step ends in
+    // ERROR, and teardown opens the same device once more to put every output
+    // off. The device is a symbolic link, re-pointed to a second simulator as
+    // a udev rule re-points a stable name when an adapter comes back.
+    void portLostDuringLoopback() {
+        Simulator first({"--turnaround", "20"});
+        Simulator second({});
+        QVERIFY(!first.path.isEmpty() && !second.path.isEmpty());
+        QTemporaryDir dir;
+        const QString link = dir.filePath("line");
+        QVERIFY(QFile::link(first.path, link));
+        const QString reports = dir.filePath("reports");
+        QProcess poll;
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--test", writePlan(dir, kPlan), "--device", link, "--report", reports});
+        QVERIFY(poll.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(first.writes().contains("<- 01W00000010"), kPatienceMs);
+        QVERIFY(QFile::link(second.path, dir.filePath("next")));
+        QCOMPARE(::rename(qPrintable(dir.filePath("next")), qPrintable(link)), 0);
+        first.quit();
+        QVERIFY(poll.waitForFinished(kPatienceMs));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 2);
+
+        QTRY_COMPARE_WITH_TIMEOUT(second.writes(),
+                                  QStringList({"<- 01W00000000", "-> 01W00000000"}), 5000);
+        const QJsonObject result = resultOf(reportFolder(reports));
+        QCOMPARE(result["verdict"].toString(), "ERROR");
+        QCOMPARE(stepOutcomes(result),
+                 "communication=pass loopback=error analog=skipped teardown=pass");
     }
 
     // A plan that is not a regular file of at most 1 MiB is refused before
