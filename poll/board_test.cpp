@@ -1,5 +1,6 @@
 #include "board_test.h"
 
+#include "serial_control.h"
 #include "trace_format.h"
 
 #include <algorithm>
@@ -381,10 +382,29 @@ StepResult BoardTest::teardown() {
     m_state.outBits = allOff();
     // Tried even after the port failed: it may have been a passing fault.
     const std::optional<QString> earlier = std::exchange(m_portFailure, std::nullopt);
+    // A port that was lost is closed, and a write to it could never succeed:
+    // it is opened once more (the same device: an adapter that dropped out
+    // for a moment is usually back), so the outputs can still be put off.
+    const bool reopened = !m_line.port->portOpen();
+    if (reopened) {
+        try {
+            m_line.port->setPortOpen(true);
+        } catch (const serial::PortError& error) {
+            m_portFailure = QString::fromStdString(error.what());
+            result.outcome = StepOutcome::Error;
+            result.message =
+                QStringLiteral("outputs not confirmed off: the port failed%1; opening it again "
+                               "failed: %2")
+                    .arg(earlier ? QStringLiteral(": ") + *earlier : QString(), *m_portFailure);
+            return result;
+        }
+    }
     const std::optional<FrameEvent> written = untilAccepted(ExchangeKind::Write, false);
     if (written && accepted(*written)) {
         result.outcome = StepOutcome::Pass;
         result.message = QStringLiteral("all outputs off, confirmed by an accepted write");
+        if (reopened)
+            result.message += QStringLiteral(" after opening the port again");
     } else if (m_portFailure || earlier) {
         result.outcome = StepOutcome::Error;
         result.message = QStringLiteral("outputs not confirmed off: the port failed: %1")

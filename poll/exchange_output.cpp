@@ -1,5 +1,6 @@
 #include "exchange_output.h"
 
+#include "console.h"
 #include "frame_text.h"
 #include "trace_format.h"
 
@@ -144,10 +145,13 @@ void ExchangePrinter::frame(const FrameEvent& event) {
 }
 
 void ExchangePrinter::put(const std::string& text) {
-    if (text.empty())
+    if (text.empty() || m_closed)
         return;
-    std::fwrite(text.data(), 1, text.size(), m_out);
-    std::fflush(m_out);
+    if (!consoleWrite(m_out, text)) {
+        m_closed = true;
+        if (m_onClosed)
+            m_onClosed();
+    }
 }
 
 QString pollSummary(const trace::LineCounters& counters,

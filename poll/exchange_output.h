@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ class ExchangePrinter : public exchange::FrameObserver {
 public:
     // Writes to `out`, flushed per line so a pipe sees each exchange as it ends.
     ExchangePrinter(OutputFormat format, std::FILE* out);
+
+    // Called once, when a write to `out` fails because nobody reads it any
+    // more; nothing more is written.
+    void setOnClosed(std::function<void()> closed) { m_onClosed = std::move(closed); }
 
     void frame(const exchange::FrameEvent& event) override;
 
@@ -34,6 +39,8 @@ private:
     OutputFormat m_format;
     std::FILE* m_out;
     bool m_headerDone = false;
+    bool m_closed = false;
+    std::function<void()> m_onClosed;
 };
 
 // "board 1 (01): 20 exchanges, 19 accepted, 1 rejected, 0 no answer; response

@@ -9,9 +9,14 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // A reader that went away (a pipe into `head`, a closed terminal) makes a
+    // write fail instead of killing the program, perhaps with outputs on; see
+    // console.h.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("riopoll"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RIOPOLL_VERSION));

@@ -1,10 +1,12 @@
 #include "program.h"
 
 #include "board_test.h"
+#include "console.h"
 #include "counters.h"
 #include "exchange.h"
 #include "exchange_output.h"
 #include "plan.h"
+#include "plan_file.h"
 #include "poller.h"
 #include "qt_serial_control.h"
 #include "report.h"
@@ -13,11 +15,12 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QFile>
 #include <QSysInfo>
 
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace rio::poll {
 
@@ -26,8 +29,7 @@ namespace {
 using namespace std::chrono;
 
 void say(const QString& text) {
-    std::fprintf(stderr, "riopoll: %s\n", qUtf8Printable(text));
-    std::fflush(stderr);
+    consoleWrite(stderr, QStringLiteral("riopoll: %1\n").arg(text).toStdString());
 }
 
 QString portName(const Options& options) {
@@ -44,6 +46,11 @@ std::unique_ptr<serial::QtSerialControl> openPort(const Options& options, std::i
         ports = serial::PortMap([] { return std::vector<serial::PresentDevice>{}; });
         ports.addOverride({1, options.device});
         number = 1;
+    } else if (const std::optional<QString> path = ports.devicePath(number)) {
+        // Held to the device it names now, so that opening the port again
+        // after it was lost opens the same device, however the numbering
+        // changed meanwhile.
+        ports.addOverride({number, *path});
     }
     auto port = std::make_unique<serial::QtSerialControl>(ports);
     port->setCommPort(number);
@@ -122,8 +129,9 @@ int finishTest(const Options& options, TestRecord& record, const QString& report
     QString summary = summaryText(record, folder);
     if (!notWritten.isEmpty())
         summary += QStringLiteral("report not written: %1\n").arg(notWritten);
-    std::fputs(qUtf8Printable(summary), stdout);
-    std::fflush(stdout);
+    // Nobody may read it any more (`| head`); the report and the exit status
+    // still tell the verdict.
+    consoleWrite(stdout, summary.toStdString());
     return notWritten.isEmpty() ? exitStatus(record.verdict()) : 2;
 }
 
@@ -136,9 +144,17 @@ int runPolling(const Options& options, StopSignals& stop) {
 
     trace::TraceWriter traceFile;
     if (!settings.tracePath.isEmpty()) {
-        if (!traceFile.open(settings.tracePath)) {
-            say(QStringLiteral("cannot open the trace %1: %2")
-                    .arg(settings.tracePath, traceFile.reason()));
+        bool told = false;
+        const auto waitForReader = [&](milliseconds time) {
+            if (!std::exchange(told, true))
+                say(QStringLiteral("waiting for a reader of the trace %1").arg(settings.tracePath));
+            return !stop.waitForStop(time);
+        };
+        if (!traceFile.open(settings.tracePath, waitForReader)) {
+            say(QStringLiteral("cannot open the trace %1: %2%3")
+                    .arg(settings.tracePath, traceFile.reason(),
+                         stop.requested() ? QStringLiteral(" (stopped by %1)").arg(stop.name())
+                                          : QString()));
             return 2;
         }
         // Polling with the record already lost would not do its job.
@@ -165,6 +181,18 @@ int runPolling(const Options& options, StopSignals& stop) {
 
     Poller poller(parts.line(), settings);
     QObject::connect(&stop, &StopSignals::stopRequested, &poller, &Poller::stop);
+    // Polling goes on while standard output or the trace keeps its exchanges;
+    // with both gone nobody would learn them, and the run ends as if its
+    // count were done.
+    bool unread = false;
+    const auto endWhenUnread = [&] {
+        if (unread || !consoleClosed(stdout) || (traceFile.isOpen() && !traceFile.stopped()))
+            return;
+        unread = true;
+        QMetaObject::invokeMethod(&poller, &Poller::stop, Qt::QueuedConnection);
+    };
+    printer.setOnClosed(endWhenUnread);
+    QObject::connect(&traceFile, &trace::TraceWriter::traceStopped, &poller, endWhenUnread);
     QObject::connect(&poller, &Poller::finished, QCoreApplication::instance(),
                      &QCoreApplication::quit, Qt::QueuedConnection);
     if (stop.requested())
@@ -173,10 +201,13 @@ int runPolling(const Options& options, StopSignals& stop) {
     QCoreApplication::exec();
 
     traceFile.close();
-    std::fputs(qUtf8Printable(pollSummary(counters, settings.boards)), stderr);
+    consoleWrite(stderr, pollSummary(counters, settings.boards).toStdString());
     if (stop.requested())
         say(QStringLiteral("stopped by %1 after %2 board polls")
                 .arg(stop.name())
+                .arg(poller.boardPolls()));
+    else if (unread)
+        say(QStringLiteral("stopped after %1 board polls: nobody reads standard output")
                 .arg(poller.boardPolls()));
     if (traceFile.stopped()) {
         say(QStringLiteral("the trace stopped: %1").arg(traceFile.reason()));
@@ -193,15 +224,15 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     record.planFile = options.test->planPath;
 
     // Everything that can refuse the test does so before a byte is sent.
-    QFile file(options.test->planPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        record.message = QStringLiteral("cannot read the plan %1: %2")
-                             .arg(options.test->planPath, file.errorString());
+    const PlanFile file = readPlanFile(options.test->planPath);
+    if (!file.text) {
+        record.message =
+            QStringLiteral("cannot read the plan %1: %2").arg(options.test->planPath, file.error);
         say(record.message);
         record.steps = stepsNotRun(nullptr, record.message);
         return finishTest(options, record);
     }
-    const QByteArray text = file.readAll();
+    const QByteArray& text = *file.text;
     record.planSha256 =
         QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
     const ParsedPlan parsed =

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -29,6 +30,11 @@ void handle(int signal, void (*handler)(int)) {
     ::sigaction(signal, &action, nullptr);
 }
 
+bool ignored(int signal) {
+    struct sigaction current {};
+    return ::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 } // namespace
 
 StopSignals::StopSignals(QObject* parent) : QObject(parent) {
@@ -38,11 +44,16 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &StopSignals::drain);
     handle(SIGINT, onStopSignal);
     handle(SIGTERM, onStopSignal);
+    m_hangUpHandled = !ignored(SIGHUP);
+    if (m_hangUpHandled)
+        handle(SIGHUP, onStopSignal);
 }
 
 StopSignals::~StopSignals() {
     handle(SIGINT, SIG_DFL);
     handle(SIGTERM, SIG_DFL);
+    if (m_hangUpHandled)
+        handle(SIGHUP, SIG_DFL);
     m_notifier.reset();
     ::close(gPipe[0]);
     ::close(gPipe[1]);
@@ -55,9 +66,21 @@ QString StopSignals::name() const {
         return QStringLiteral("SIGINT");
     case SIGTERM:
         return QStringLiteral("SIGTERM");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
     default:
         return {};
     }
+}
+
+bool StopSignals::waitForStop(std::chrono::milliseconds time) {
+    if (!requested()) {
+        // A signal during the poll ends it early (EINTR); the pipe says which.
+        pollfd entry{gPipe[0], POLLIN, 0};
+        [[maybe_unused]] const int ready = ::poll(&entry, 1, static_cast<int>(time.count()));
+        drain();
+    }
+    return requested();
 }
 
 void StopSignals::drain() {

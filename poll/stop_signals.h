@@ -1,13 +1,16 @@
 #pragma once
-// Ctrl+C and SIGTERM as a request to stop, seen by the event loop. The signal
-// handler only writes the signal's number into a pipe; a socket notifier on
-// the pipe's other end turns it into a flag and a Qt signal on the main
-// thread, where the work is. An exchange's wait pumps the event loop, so the
-// request is seen during the wait, and the exchange still finishes.
+// Ctrl+C, SIGTERM and a hang-up (SIGHUP: the terminal or ssh session closed)
+// as a request to stop, seen by the event loop. The signal handler only writes
+// the signal's number into a pipe; a socket notifier on the pipe's other end
+// turns it into a flag and a Qt signal on the main thread, where the work is.
+// An exchange's wait pumps the event loop, so the request is seen during the
+// wait, and the exchange still finishes. Work that waits outside the event
+// loop waits with waitForStop().
 
 #include <QObject>
 #include <QSocketNotifier>
 
+#include <chrono>
 #include <memory>
 
 namespace rio::poll {
@@ -15,15 +18,20 @@ namespace rio::poll {
 class StopSignals : public QObject {
     Q_OBJECT
 public:
-    // Installs the handlers for SIGINT and SIGTERM; one object per process.
-    // Throws std::system_error when the pipe cannot be made.
+    // Installs the handlers for SIGINT, SIGTERM and SIGHUP; one object per
+    // process. A SIGHUP ignored on entry (nohup) stays ignored. Throws
+    // std::system_error when the pipe cannot be made.
     explicit StopSignals(QObject* parent = nullptr);
     // Puts the default handlers back.
     ~StopSignals() override;
 
     [[nodiscard]] bool requested() const { return m_signal != 0; }
-    // "SIGINT" or "SIGTERM", once one came.
+    // "SIGINT", "SIGTERM" or "SIGHUP", once one came.
     [[nodiscard]] QString name() const;
+
+    // Sleeps until a stop is requested or `time` has passed, without the
+    // event loop; true when a stop has been requested.
+    [[nodiscard]] bool waitForStop(std::chrono::milliseconds time);
 
 signals:
     void stopRequested();
@@ -33,6 +41,7 @@ private:
 
     std::unique_ptr<QSocketNotifier> m_notifier;
     int m_signal = 0;
+    bool m_hangUpHandled = false;
 };
 
 } // namespace rio::poll

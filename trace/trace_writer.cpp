@@ -7,6 +7,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace rio::trace {
@@ -50,6 +53,23 @@ ExistingFile lookAt(const QString& path) {
     return {{}, existing.seek(existing.size() - 1) && existing.getChar(&last) && last != '\n'};
 }
 
+// The file opened for writing without blocking: a FIFO without a reader, or
+// a terminal waiting for its carrier, would otherwise hold the program in
+// open(), where no stop request reaches it. -1 with errno when it fails.
+int openNow(const QByteArray& path, int flags) {
+    for (;;) {
+        const int fd = ::open(path.constData(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd >= 0 || errno != EINTR)
+            return fd;
+    }
+}
+
+// Opening a FIFO for writing fails with ENXIO while nobody reads it.
+bool isFifo(const QByteArray& path) {
+    struct stat status {};
+    return ::stat(path.constData(), &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
 } // namespace
 
 TraceWriter::TraceWriter(QObject* parent) : QObject(parent) {}
@@ -58,24 +78,48 @@ TraceWriter::~TraceWriter() {
     close();
 }
 
-bool TraceWriter::open(const QString& path) {
+bool TraceWriter::open(const QString& path, const ReaderWait& waitForReader) {
     close();
     m_stopped = false;
     m_reason.clear();
 
     const ExistingFile existing = lookAt(path);
-    m_file.setFileName(path);
+    m_path = path;
     if (!existing.refusal.isEmpty()) {
         m_reason = existing.refusal;
         return false;
     }
     QIODevice::OpenMode flags = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    int systemFlags = O_WRONLY;
     // A device or a pipe has no end to append at.
     const QFileInfo info(path);
-    if (!info.exists() || info.isFile())
+    if (!info.exists() || info.isFile()) {
         flags |= QIODevice::Append;
-    if (!m_file.open(flags)) {
+        systemFlags |= O_CREAT | O_APPEND;
+    }
+    const QByteArray name = QFile::encodeName(path);
+    int fd = openNow(name, systemFlags);
+    int error = errno;
+    while (fd < 0 && error == ENXIO && isFifo(name)) {
+        const bool goOn = waitForReader ? waitForReader(kReaderRetry)
+                                        : (std::this_thread::sleep_for(kReaderRetry), true);
+        if (!goOn) {
+            m_reason = QStringLiteral("nobody reads the FIFO");
+            return false;
+        }
+        fd = openNow(name, systemFlags);
+        error = errno;
+    }
+    if (fd < 0) {
+        m_reason = qt_error_string(error);
+        return false;
+    }
+    // Rows are written as before: each write waits until the reader of a FIFO
+    // has taken room for it.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!m_file.open(fd, flags, QFileDevice::AutoCloseHandle)) {
         m_reason = m_file.errorString();
+        ::close(fd);
         return false;
     }
     startSyncing();
@@ -146,8 +190,7 @@ void TraceWriter::stop(const QString& reason) {
     m_stopped = true;
     m_reason = reason;
     close();
-    qCWarning(lcTrace).noquote() << "trace file" << m_file.fileName()
-                                 << "stopped, writing failed:" << reason;
+    qCWarning(lcTrace).noquote() << "trace file" << m_path << "stopped, writing failed:" << reason;
     emit traceStopped(reason);
 }
 

@@ -13,7 +13,9 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,6 +25,13 @@ namespace rio::trace {
 class TraceWriter : public QObject, public exchange::FrameObserver {
     Q_OBJECT
 public:
+    // A FIFO with no reader yet cannot be opened for writing; the open tries
+    // again every kReaderRetry until a reader comes. Between tries it calls
+    // this, which waits up to the time given and returns false to give up.
+    // Without one the open waits as long as it takes.
+    using ReaderWait = std::function<bool(std::chrono::milliseconds)>;
+    static constexpr std::chrono::milliseconds kReaderRetry{100};
+
     explicit TraceWriter(QObject* parent = nullptr);
     ~TraceWriter() override;
 
@@ -31,8 +40,9 @@ public:
     // cannot be opened, or holds something other than a trace (it is left
     // untouched); reason() then says why. A file that opens but will not take
     // its header row (a full disk) gives true and is at once stopped(), as any
-    // later failure would leave it.
-    [[nodiscard]] bool open(const QString& path);
+    // later failure would leave it. The open itself never blocks: a FIFO
+    // waits for its reader through `waitForReader`.
+    [[nodiscard]] bool open(const QString& path, const ReaderWait& waitForReader = {});
     // Every row told so far is handed to the system and the file is closed.
     void close();
 
@@ -42,7 +52,7 @@ public:
     // Why the file could not be opened, or why writing stopped, in the
     // system's words ("No space left on device"); empty otherwise.
     [[nodiscard]] QString reason() const { return m_reason; }
-    [[nodiscard]] QString path() const { return m_file.fileName(); }
+    [[nodiscard]] QString path() const { return m_path; }
 
     void frame(const exchange::FrameEvent& event) override;
 
@@ -57,6 +67,7 @@ private:
     void stopSyncing();
 
     QFile m_file;
+    QString m_path;     // the file opened by its descriptor has no name of its own
     std::string m_line; // reused from row to row
     bool m_stopped = false;
     QString m_reason;

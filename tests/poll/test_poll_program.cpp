@@ -19,7 +19,9 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -68,7 +70,10 @@ public:
         QVERIFY(match.hasMatch());
         path = match.captured(1);
     }
-    ~Simulator() {
+    ~Simulator() { quit(); }
+
+    // Ends the simulator, which closes its end of the line.
+    void quit() {
         m_process.terminate();
         m_process.waitForFinished(5000);
     }
@@ -163,6 +168,36 @@ Run riopoll(const QStringList& args) {
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
+}
+
+// Reads `fd` until what came holds `wanted`, or the patience is spent.
+bool readUntil(int fd, const QByteArray& wanted) {
+    QByteArray seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+    while (!seen.contains(wanted)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd entry{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&entry, 1, int(left.count())) != 1)
+            return false;
+        char buffer[512];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return false;
+        seen.append(buffer, got);
+    }
+    return true;
+}
+
+// The child's standard output (and error, when asked) into the pipe's write
+// end, with SIGPIPE as a shell leaves it for the programs of a pipeline.
+void pipeInto(QProcess& process, int writeEnd, bool errorsToo) {
+    process.setChildProcessModifier([writeEnd, errorsToo] {
+        ::dup2(writeEnd, STDOUT_FILENO);
+        if (errorsToo)
+            ::dup2(writeEnd, STDERR_FILENO);
+        ::signal(SIGPIPE, SIG_DFL);
+    });
 }
 
 QString writePlan(const QTemporaryDir& dir, const QByteArray& text) {
@@ -474,9 +509,18 @@ private slots:
         QVERIFY(run.out.startsWith("ERROR"));
     }
 
-    // Ctrl+C while outputs are driven: the exchange in flight ends, teardown
-    // puts every output off and sees it accepted, and the report says ERROR.
+    // Ctrl+C, or a hang-up (the terminal or ssh session closed), while
+    // outputs are driven: the exchange in flight ends, teardown puts every
+    // output off and sees it accepted, and the report says ERROR.
+    void interruptDuringLoopback_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Ctrl+C") << SIGINT << "SIGINT";
+        QTest::newRow("hang-up") << SIGHUP << "SIGHUP";
+    }
     void interruptDuringLoopback() {
+        QFETCH(int, signal);
+        QFETCH(QString, name);
         // A turnaround so the loop-back step lasts long enough to be caught.
         Simulator sim({"--turnaround", "20"});
         QVERIFY(!sim.path.isEmpty());
@@ -488,7 +532,7 @@ private slots:
         QVERIFY(poll.waitForStarted(5000));
         // Caught once output 2 alone has been written: an output is on.
         QTRY_VERIFY_WITH_TIMEOUT(sim.writes().contains("<- 01W00000010"), kPatienceMs);
-        QCOMPARE(::kill(pid_t(poll.processId()), SIGINT), 0);
+        QCOMPARE(::kill(pid_t(poll.processId()), signal), 0);
         QVERIFY(poll.waitForFinished(kPatienceMs));
         QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
         QCOMPARE(poll.exitCode(), 2);
@@ -503,7 +547,172 @@ private slots:
         QCOMPARE(result["verdict"].toString(), "ERROR");
         QCOMPARE(stepOutcomes(result),
                  "communication=pass loopback=error analog=skipped teardown=pass");
-        QVERIFY(step(result, "loopback")["message"].toString().startsWith("interrupted by SIGINT"));
+        QVERIFY2(
+            step(result, "loopback")["message"].toString().startsWith("interrupted by " + name),
+            qPrintable(step(result, "loopback")["message"].toString()));
+    }
+
+    // The reader of standard output (or of both streams, as `|& head`) goes
+    // away during the loop-back step. Nothing kills riopoll: the test runs on
+    // to the verdict the board earned, teardown puts every output off, and the
+    // report is written.
+    void closedConsoleDuringLoopback_data() {
+        QTest::addColumn<bool>("errorsToo");
+        QTest::newRow("standard output closed") << false;
+        QTest::newRow("standard output and error closed") << true;
+    }
+    void closedConsoleDuringLoopback() {
+        QFETCH(bool, errorsToo);
+        Simulator sim({"--turnaround", "20"});
+        QVERIFY(!sim.path.isEmpty());
+        QTemporaryDir dir;
+        const QString reports = dir.filePath("reports");
+        int ends[2] = {-1, -1};
+        QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+        QProcess poll;
+        pipeInto(poll, ends[1], errorsToo);
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--test", writePlan(dir, kPlan), "--device", sim.path, "--report", reports});
+        QVERIFY(poll.waitForStarted(5000));
+        ::close(ends[1]);
+        // The step's progress line: outputs are about to be driven.
+        const QByteArray loopback = "riopoll: loopback: board 01";
+        if (errorsToo) {
+            QVERIFY(readUntil(ends[0], loopback));
+        } else {
+            QByteArray errors;
+            QTRY_VERIFY_WITH_TIMEOUT((errors += poll.readAllStandardError()).contains(loopback),
+                                     kPatienceMs);
+        }
+        ::close(ends[0]);
+        QVERIFY(poll.waitForFinished(kPatienceMs));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(sim.writes().mid(sim.writes().size() - 2),
+                                  QStringList({"<- 01W00000000", "-> 01W00000000"}), 5000);
+        const QJsonObject result = resultOf(reportFolder(reports));
+        QCOMPARE(result["verdict"].toString(), "PASS");
+        QCOMPARE(stepOutcomes(result),
+                 "communication=pass loopback=pass analog=pass teardown=pass");
+    }
+
+    // The line lost in the middle of the loop-back step: that step ends in
+    // ERROR, and teardown opens the same device once more to put every output
+    // off. The device is a symbolic link, re-pointed to a second simulator as
+    // a udev rule re-points a stable name when an adapter comes back.
+    void portLostDuringLoopback() {
+        Simulator first({"--turnaround", "20"});
+        Simulator second({});
+        QVERIFY(!first.path.isEmpty() && !second.path.isEmpty());
+        QTemporaryDir dir;
+        const QString link = dir.filePath("line");
+        QVERIFY(QFile::link(first.path, link));
+        const QString reports = dir.filePath("reports");
+        QProcess poll;
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--test", writePlan(dir, kPlan), "--device", link, "--report", reports});
+        QVERIFY(poll.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(first.writes().contains("<- 01W00000010"), kPatienceMs);
+        QVERIFY(QFile::link(second.path, dir.filePath("next")));
+        QCOMPARE(::rename(qPrintable(dir.filePath("next")), qPrintable(link)), 0);
+        first.quit();
+        QVERIFY(poll.waitForFinished(kPatienceMs));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 2);
+
+        QTRY_COMPARE_WITH_TIMEOUT(second.writes(),
+                                  QStringList({"<- 01W00000000", "-> 01W00000000"}), 5000);
+        const QJsonObject result = resultOf(reportFolder(reports));
+        QCOMPARE(result["verdict"].toString(), "ERROR");
+        QCOMPARE(stepOutcomes(result),
+                 "communication=pass loopback=error analog=skipped teardown=pass");
+    }
+
+    // A plan that is not a regular file of at most 1 MiB is refused before
+    // anything is sent; a FIFO with no writer does not hold the program.
+    void planNotAFile_data() {
+        QTest::addColumn<bool>("fifo");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("a FIFO") << true << "not a regular file";
+        QTest::newRow("over 1 MiB") << false << "larger than 1 MiB";
+    }
+    void planNotAFile() {
+        QFETCH(bool, fifo);
+        QFETCH(QString, refusal);
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        QTemporaryDir dir;
+        QString plan;
+        if (fifo) {
+            plan = dir.filePath("plan.ini");
+            QCOMPARE(::mkfifo(qPrintable(plan), 0600), 0);
+        } else {
+            // A good plan, with a comment that takes it past 1 MiB.
+            plan = writePlan(dir, kPlan + "; " + QByteArray(1 << 20, 'x') + "\n");
+        }
+        const QString reports = dir.filePath("reports");
+        QProcess poll;
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--test", plan, "--device", sim.path, "--report", reports});
+        QVERIFY(poll.waitForFinished(5000));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 2);
+        const QByteArray errors = poll.readAllStandardError();
+        QVERIFY2(errors.contains("cannot read the plan " + plan.toUtf8() + ": " + refusal.toUtf8()),
+                 errors.constData());
+        QVERIFY(sim.logUpToMarker());
+        QCOMPARE(sim.log().size(), 1);
+        const QJsonObject result = resultOf(reportFolder(reports));
+        QCOMPARE(result["verdict"].toString(), "ERROR");
+    }
+
+    // A trace that is a FIFO nobody reads yet: polling waits for a reader,
+    // and Ctrl+C ends the wait at once, exit 2, before the port is opened.
+    void traceFifoWaitStopped() {
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        QTemporaryDir dir;
+        const QString trace = dir.filePath("trace.csv");
+        QCOMPARE(::mkfifo(qPrintable(trace), 0600), 0);
+        QProcess poll;
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--device", sim.path, "--speed", "115200", "--count", "4", "--trace", trace});
+        QVERIFY(poll.waitForStarted(5000));
+        QByteArray errors;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (errors += poll.readAllStandardError()).contains("waiting for a reader"), 5000);
+        QCOMPARE(::kill(pid_t(poll.processId()), SIGINT), 0);
+        QVERIFY(poll.waitForFinished(5000));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 2);
+        QVERIFY(sim.logUpToMarker());
+        QCOMPARE(sim.log().size(), 1);
+    }
+
+    // Polling into a pipe whose reader goes away (`riopoll --count ... |
+    // head`) with no trace: nobody would learn the rest, so polling ends
+    // early, standard error says why, and the exit status is that of the
+    // exchanges made. Carried on to its count the run would take minutes.
+    void pollingIntoClosedPipe() {
+        Simulator sim({});
+        QVERIFY(!sim.path.isEmpty());
+        int ends[2] = {-1, -1};
+        QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+        QProcess poll;
+        pipeInto(poll, ends[1], false);
+        poll.start(QStringLiteral(RIOPOLL_PATH),
+                   {"--device", sim.path, "--speed", "115200", "--boards", "01", "--count",
+                    "100000", "--interval", "0", "--format", "jsonl"});
+        QVERIFY(poll.waitForStarted(5000));
+        ::close(ends[1]);
+        QVERIFY(readUntil(ends[0], "\n"));
+        ::close(ends[0]);
+        QVERIFY(poll.waitForFinished(kPatienceMs));
+        QCOMPARE(poll.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(poll.exitCode(), 0);
+        const QByteArray errors = poll.readAllStandardError();
+        QVERIFY2(errors.contains("board polls: nobody reads standard output"), errors.constData());
     }
 
     // Polling for a count of board polls: one object per exchange, and the
