@@ -121,7 +121,16 @@ constexpr qint64 kReadCap = 4096;
     if (command.size() > kCommandShown) {
         command = command.left(kCommandShown - 3) + QStringLiteral("...");
     }
-    return command.toStdString();
+    // Anyone may name a process as they like: a control character would drive
+    // the technician's terminal, so it is shown as its code, "<1B>".
+    QString shown;
+    for (const QChar c : command) {
+        if (c.category() == QChar::Other_Control)
+            shown += QStringLiteral("<%1>").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            shown += c;
+    }
+    return shown.toStdString();
 }
 
 [[nodiscard]] bool processAlive(long pid) {
