@@ -64,26 +64,6 @@ void dropStaleInput(const Line& line) {
     line.port->discardInput();
 }
 
-const char* kindWord(ExchangeKind kind) {
-    return kind == ExchangeKind::Read ? "read" : "write";
-}
-
-FrameOutcome outcomeOf(protocol::Verdict verdict) {
-    switch (verdict) {
-    case protocol::Verdict::Accepted:
-        return FrameOutcome::Ok;
-    case protocol::Verdict::NoEtx:
-        return FrameOutcome::RejectedEtx;
-    case protocol::Verdict::NoAck:
-        return FrameOutcome::RejectedAck;
-    case protocol::Verdict::WrongCommand:
-        return FrameOutcome::RejectedCommand;
-    case protocol::Verdict::WrongLength:
-        return FrameOutcome::RejectedLength;
-    }
-    return FrameOutcome::RejectedEtx;
-}
-
 // One exchange's traffic as it is reported: sends the request and waits for
 // the reply, telling the line's observer about each frame and the log about
 // a failure. The time is taken here: a TX frame is reported right after the
@@ -105,18 +85,31 @@ public:
         const Outcome waited = collectReply(m_line, reply);
         m_endedAt = Clock::now();
         if (waited == Outcome::TimedOut)
-            received(reply, FrameOutcome::NoAnswer);
+            received(reply, FrameOutcome::NoAnswer, nullptr);
         return waited;
+    }
+
+    // A reply that came whole, as judged.
+    void received(std::string_view reply, const protocol::JudgedReply& judged) {
+        received(reply, outcomeOf(judged.verdict), &judged);
     }
 
     void sent(std::string_view request) {
         m_sentAt = Clock::now();
         qCDebug(lcExchange).noquote() << "board" << m_board.number << kindWord(m_kind) << "TX"
                                       << protocol::readableFrame(request).c_str();
-        tell(Direction::Tx, request, FrameOutcome::None, std::nullopt, {});
+        tell(Direction::Tx, request, FrameOutcome::None, std::nullopt, {}, nullptr);
     }
 
-    void received(std::string_view reply, FrameOutcome outcome) {
+    void portFailed(const serial::PortError& error) {
+        failed(std::string("port-error: ") + error.what(),
+               QStringLiteral("failed on the port: %1").arg(QString::fromLocal8Bit(error.what())));
+        tell(Direction::Rx, {}, FrameOutcome::PortError, std::nullopt, error.what(), nullptr);
+    }
+
+private:
+    void received(std::string_view reply, FrameOutcome outcome,
+                  const protocol::JudgedReply* judged) {
         std::optional<microseconds> response;
         if (m_sentAt && outcome != FrameOutcome::NoAnswer)
             response = duration_cast<microseconds>(m_endedAt - *m_sentAt);
@@ -135,16 +128,9 @@ public:
                                 ? QStringLiteral("nothing received")
                                 : QString::fromStdString(protocol::readableFrame(reply))));
         }
-        tell(Direction::Rx, reply, outcome, response, {});
+        tell(Direction::Rx, reply, outcome, response, {}, judged);
     }
 
-    void portFailed(const serial::PortError& error) {
-        failed(std::string("port-error: ") + error.what(),
-               QStringLiteral("failed on the port: %1").arg(QString::fromLocal8Bit(error.what())));
-        tell(Direction::Rx, {}, FrameOutcome::PortError, std::nullopt, error.what());
-    }
-
-private:
     std::string& logged() {
         return m_kind == ExchangeKind::Read ? m_board.state->readFailureLogged
                                             : m_board.state->writeFailureLogged;
@@ -174,7 +160,8 @@ private:
     }
 
     void tell(Direction direction, std::string_view bytes, FrameOutcome outcome,
-              std::optional<microseconds> response, std::string reason) {
+              std::optional<microseconds> response, std::string reason,
+              const protocol::JudgedReply* judged) {
         if (!m_line.observer)
             return;
         FrameEvent event;
@@ -187,6 +174,7 @@ private:
         event.outcome = outcome;
         event.response = response;
         event.reason = std::move(reason);
+        event.judged = judged;
         m_line.observer->frame(event);
     }
 
@@ -234,19 +222,6 @@ Outcome collectReply(const Line& line, std::string& reply) {
     }
 }
 
-// A read reply's outcome: the first acceptance test it fails, or, when it
-// passes them all, whether both analog fields are numbers.
-FrameOutcome readOutcome(std::string_view reply) {
-    const protocol::Verdict verdict = protocol::judgeReadReply(reply);
-    if (verdict != protocol::Verdict::Accepted)
-        return outcomeOf(verdict);
-    const protocol::ReadReply decoded = protocol::decodeReadReply(reply);
-    if (!protocol::analogDisplayText(decoded.analogA) ||
-        !protocol::analogDisplayText(decoded.analogB))
-        return FrameOutcome::RejectedAnalog;
-    return FrameOutcome::Ok;
-}
-
 void readBoard(const Line& line, const Board& board) {
     BoardState& state = *board.state;
     Reporter report(line, board, ExchangeKind::Read);
@@ -266,39 +241,37 @@ void readBoard(const Line& line, const Board& board) {
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
-        report.received(reply, readOutcome(reply));
+        const protocol::JudgedReply judged = protocol::judgeRead(reply);
+        report.received(reply, judged);
         *line.readBusy = 0;
         board.display->setStatus(readOkText(board.number));
 
         // A reply that fails the acceptance tests is no reading: it blanks
         // the display and says so, rather than leaving an older reply on show
         // under an OK.
-        if (protocol::judgeReadReply(reply) != protocol::Verdict::Accepted) {
+        if (!judged.framePassed()) {
             blankRead(line, board, readErrorText(board.number));
             return;
         }
         board.display->showReadReply(reply);
-        const protocol::ReadReply decoded = protocol::decodeReadReply(reply);
-        state.inBits = decoded.inBits;
+        state.inBits = judged.inBits;
         for (int k = 0; k < 8; ++k)
-            board.display->setIndicator(k, decoded.inBits[std::size_t(k)] == '1');
-        state.adRawA = decoded.analogA;
-        state.adRawB = decoded.analogB;
+            board.display->setIndicator(k, judged.inBits[std::size_t(k)] == '1');
+        state.adRawA = judged.analog1.field;
+        state.adRawB = judged.analog2.field;
 
         // An analog field that is not a number is treated as no answer, after
         // the reply box and indicators were already shown.
-        const std::optional<std::string> analog1 = protocol::analogDisplayText(state.adRawA);
-        if (!analog1) {
+        if (!judged.analog1.number) {
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
-        board.display->showAnalog1(QString::fromStdString(*analog1));
-        const std::optional<std::string> analog2 = protocol::analogDisplayText(state.adRawB);
-        if (!analog2) {
+        board.display->showAnalog1(QString::fromStdString(judged.analog1.number->text));
+        if (!judged.analog2.number) {
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
-        board.display->showAnalog2(QString::fromStdString(*analog2));
+        board.display->showAnalog2(QString::fromStdString(judged.analog2.number->text));
         line.pump->pumpOnce();
     } catch (const serial::PortError& error) {
         report.portFailed(error);
@@ -325,12 +298,12 @@ void writeBoard(const Line& line, const Board& board) {
             blankWrite(line, board, noAnswerText(board.number));
             return;
         }
-        const protocol::Verdict verdict = protocol::judgeWriteReply(reply);
-        report.received(reply, outcomeOf(verdict));
+        const protocol::JudgedReply judged = protocol::judgeWrite(reply);
+        report.received(reply, judged);
         board.display->setStatus(writeOkText(board.number));
         *line.writeBusy = 0;
 
-        if (verdict != protocol::Verdict::Accepted) {
+        if (!judged.accepted()) {
             blankWrite(line, board, writeErrorText(board.number));
             return;
         }
