@@ -1,13 +1,11 @@
 #include "form1.h"
 
+#include "numbers.h"
 #include "settings_text.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLoggingCategory>
-
-#include <charconv>
-#include <limits>
 
 namespace rio::panel {
 
@@ -18,24 +16,8 @@ Q_LOGGING_CATEGORY(lcPanel, "rio.panel", QtInfoMsg)
 // A box's text as a whole number of type T: blanks around it and a sign are
 // taken; anything else (letters, a fraction, a number out of T's range) is
 // not a number.
-template <typename T> std::optional<T> wholeNumber(const QString& text) {
-    const std::string digits = text.trimmed().toStdString();
-    std::string_view view = digits;
-    bool negative = false;
-    if (!view.empty() && (view.front() == '+' || view.front() == '-')) {
-        negative = view.front() == '-';
-        view.remove_prefix(1);
-    }
-    if (view.empty() || view.front() < '0' || view.front() > '9')
-        return std::nullopt;
-    long long magnitude = 0;
-    auto [end, ec] = std::from_chars(view.data(), view.data() + view.size(), magnitude);
-    if (ec != std::errc() || end != view.data() + view.size())
-        return std::nullopt;
-    const long long value = negative ? -magnitude : magnitude;
-    if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
-        return std::nullopt;
-    return static_cast<T>(value);
+template <std::integral T> std::optional<T> boxNumber(const QString& text) {
+    return protocol::signedNumber<T>(text.trimmed().toStdString());
 }
 
 const QString kPortFailure = QStringLiteral("통신포트를 열 수 없습니다.");
@@ -54,7 +36,7 @@ void Form1::setPortNamer(std::function<std::optional<QString>(int)> namer) {
 void Form1::updatePortTooltip() {
     if (!m_portNamer)
         return;
-    const std::optional<std::int16_t> number = wholeNumber<std::int16_t>(Text7->text());
+    const std::optional<std::int16_t> number = boxNumber<std::int16_t>(Text7->text());
     std::optional<QString> device;
     if (number && *number >= 1)
         device = m_portNamer(*number);
@@ -155,11 +137,11 @@ void Form1::Command1_Click() {
 // and shows the one failure text; values taken before it stay taken.
 void Form1::OpenPort() {
     try {
-        const std::optional<std::int16_t> number = wholeNumber<std::int16_t>(Text7->text());
+        const std::optional<std::int16_t> number = boxNumber<std::int16_t>(Text7->text());
         if (!number)
             throw serial::PortError("port number is not a 16-bit number");
         PortNo = *number;
-        const std::optional<std::int32_t> speed = wholeNumber<std::int32_t>(Text8->text());
+        const std::optional<std::int32_t> speed = boxNumber<std::int32_t>(Text8->text());
         if (!speed)
             throw serial::PortError("speed is not a 32-bit number");
         PortSpeed = *speed;

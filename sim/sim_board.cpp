@@ -19,11 +19,6 @@ constexpr int kAnalogMax = 9999;
 constexpr std::size_t kGarbageMin = 5;
 constexpr std::size_t kGarbageMax = 30;
 
-// Where input or output k sits in a frame's eight states.
-std::size_t lineIndex(int k) {
-    return static_cast<std::size_t>(kLastBit - k);
-}
-
 void checkBit(int k, const char* what) {
     if (k < kFirstBit || k > kLastBit)
         throw std::invalid_argument(std::string(what) + " is numbered 1..8");
@@ -62,7 +57,7 @@ std::optional<Behaviour> parseBehaviour(std::string_view text) {
     if (name == "late" && !hasArgs)
         return Behaviour{BehaviourKind::Late, kDefaultLateWait, 0};
     if (name == "delay" || name == "late") {
-        const auto ms = wholeNumber<long>(rest);
+        const auto ms = protocol::digitsNumber<long>(rest);
         if (!ms)
             return std::nullopt;
         const auto kind = name == "delay" ? BehaviourKind::Delay : BehaviourKind::Late;
@@ -72,15 +67,15 @@ std::optional<Behaviour> parseBehaviour(std::string_view text) {
         const auto second = rest.find(':');
         if (second == std::string_view::npos)
             return std::nullopt;
-        const auto size = wholeNumber<long>(rest.substr(0, second));
-        const auto ms = wholeNumber<long>(rest.substr(second + 1));
+        const auto size = protocol::digitsNumber<long>(rest.substr(0, second));
+        const auto ms = protocol::digitsNumber<long>(rest.substr(second + 1));
         if (!size || *size == 0 || !ms)
             return std::nullopt;
         return Behaviour{BehaviourKind::Split, std::chrono::milliseconds(*ms),
                          static_cast<std::size_t>(*size)};
     }
     if (name == "intermittent") {
-        const auto every = wholeNumber<std::size_t>(rest);
+        const auto every = protocol::digitsNumber<std::size_t>(rest);
         if (!every || *every == 0)
             return std::nullopt;
         return Behaviour{BehaviourKind::Intermittent, {}, 0, *every};
@@ -160,7 +155,8 @@ std::string Board::inputs() const {
                 if (wire.output == output)
                     input = wire.input;
             }
-            drivers[lineIndex(input)].push_back(m_outputs[lineIndex(output)]);
+            drivers[protocol::linePosition(input)].push_back(
+                m_outputs[protocol::linePosition(output)]);
         }
         for (std::size_t i = 0; i < kStateCount; ++i) {
             const auto& d = drivers[i];
@@ -171,7 +167,7 @@ std::string Board::inputs() const {
         }
     }
     for (const auto& stuck : m_config.stuckInputs)
-        states[lineIndex(stuck.input)] = stuck.state;
+        states[protocol::linePosition(stuck.input)] = stuck.state;
     return states;
 }
 
