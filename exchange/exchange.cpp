@@ -38,7 +38,7 @@ QString noAnswerText(int n) {
 
 // A read that ended without a usable reply blanks what the board showed, so
 // nothing on the panel passes for a current reading.
-void blankRead(const Line& line, const Board& board, const QString& status) {
+void blankRead(Line& line, const Board& board, const QString& status) {
     BoardDisplay& display = *board.display;
     display.setStatus(status);
     display.showReadReply({});
@@ -46,13 +46,13 @@ void blankRead(const Line& line, const Board& board, const QString& status) {
     display.showAnalog2({});
     for (int k = 0; k < 8; ++k)
         display.setIndicator(k, false);
-    *line.readBusy = 0;
+    line.readBusy() = 0;
 }
 
-void blankWrite(const Line& line, const Board& board, const QString& status) {
+void blankWrite(Line& line, const Board& board, const QString& status) {
     board.display->setStatus(status);
     board.display->showWriteReply({});
-    *line.writeBusy = 0;
+    line.writeBusy() = 0;
 }
 
 // Bytes already waiting when a request goes out answer no request of this
@@ -60,8 +60,8 @@ void blankWrite(const Line& line, const Board& board, const QString& status) {
 // past its ETX, line noise. Left in place they would be taken as this reply,
 // and its own reply in turn as the next exchange's, so that one late board
 // would put every exchange after it one reply behind.
-void dropStaleInput(const Line& line) {
-    line.port->discardInput();
+void dropStaleInput(Line& line) {
+    line.port().discardInput();
 }
 
 // One exchange's traffic as it is reported: sends the request and waits for
@@ -70,13 +70,13 @@ void dropStaleInput(const Line& line) {
 // port took it, an RX frame right after its wait ended.
 class Reporter {
 public:
-    Reporter(const Line& line, const Board& board, ExchangeKind kind)
+    Reporter(Line& line, const Board& board, ExchangeKind kind)
         : m_line(line), m_board(board), m_kind(kind) {}
 
     // Drops stale input, then hands the request to the port whole.
     void send(std::string_view request) {
         dropStaleInput(m_line);
-        m_line.port->output(request);
+        m_line.port().output(request);
         sent(request);
     }
 
@@ -162,7 +162,8 @@ private:
     void tell(Direction direction, std::string_view bytes, FrameOutcome outcome,
               std::optional<microseconds> response, std::string reason,
               const protocol::JudgedReply* judged) {
-        if (!m_line.observer)
+        FrameFanout& listeners = m_line.frames();
+        if (listeners.empty())
             return;
         FrameEvent event;
         event.board = m_board.number;
@@ -175,10 +176,10 @@ private:
         event.response = response;
         event.reason = std::move(reason);
         event.judged = judged;
-        m_line.observer->frame(event);
+        listeners.frame(event);
     }
 
-    const Line& m_line;
+    Line& m_line;
     const Board& m_board;
     ExchangeKind m_kind;
     std::optional<Clock::time_point> m_sentAt;
@@ -186,6 +187,12 @@ private:
 };
 
 } // namespace
+
+Line::Line(serial::SerialControl& port, std::unique_ptr<EventPump> pump)
+    : m_port(port), m_pump(std::move(pump)) {
+    if (!m_pump)
+        m_pump = std::make_unique<QtEventPump>();
+}
 
 microseconds exchangeLineTime(std::int32_t speed) {
     const std::int64_t bitsPerSecond = speed > 0 ? speed : 9600;
@@ -196,45 +203,45 @@ microseconds waitBudget(std::int32_t speed) {
     return 2 * exchangeLineTime(speed) + kReplyAllowance;
 }
 
-Outcome collectReply(const Line& line, std::string& reply) {
+Outcome collectReply(Line& line, std::string& reply) {
     reply.clear();
-    const microseconds quiet = exchangeLineTime(*line.speed);
-    const microseconds spread = waitBudget(*line.speed) - quiet;
+    const microseconds quiet = exchangeLineTime(line.speed());
+    const microseconds spread = waitBudget(line.speed()) - quiet;
     const Clock::time_point start = Clock::now();
-    line.pump->beginWait(spread / kPollLimit);
+    line.pump().beginWait(spread / kPollLimit);
     struct EndWait {
         EventPump* pump;
         ~EndWait() { pump->endWait(); }
-    } endWait{line.pump};
+    } endWait{&line.pump()};
 
     for (int polls = 0;;) {
         // Poll k is due k/5000 of the way from the end of the quiet stretch
         // to the end of the wait; data and user events bring it forward.
-        line.pump->pumpUntil(start + quiet + spread * (polls + 1) / kPollLimit);
+        line.pump().pumpUntil(start + quiet + spread * (polls + 1) / kPollLimit);
         if (++polls > kPollLimit)
             return Outcome::TimedOut;
         // Earlier reads held no ETX, or the wait would have ended: ETX in
         // this read is ETX anywhere in the reply.
-        const std::string read = line.port->input();
+        const std::string read = line.port().input();
         reply.append(read, 0, kReplyKept - std::min(kReplyKept, reply.size()));
         if (protocol::replyComplete(read))
             return Outcome::Complete;
     }
 }
 
-void readBoard(const Line& line, const Board& board) {
+void readBoard(Line& line, const Board& board) {
     BoardState& state = *board.state;
     Reporter report(line, board, ExchangeKind::Read);
     try {
-        if (*line.readBusy == 1 || *line.writeBusy == 1)
+        if (line.refusing() || line.readBusy() == 1 || line.writeBusy() == 1)
             return;
-        *line.readBusy = 1;
+        line.readBusy() = 1;
 
         const std::string request = protocol::buildReadRequest(state.address);
-        line.pump->pumpOnce();
+        line.pump().pumpOnce();
         report.send(request);
         board.display->showReadRequest(request);
-        line.pump->pumpOnce();
+        line.pump().pumpOnce();
 
         std::string reply;
         if (report.awaitReply(reply) == Outcome::TimedOut) {
@@ -243,7 +250,7 @@ void readBoard(const Line& line, const Board& board) {
         }
         const protocol::JudgedReply judged = protocol::judgeRead(reply);
         report.received(reply, judged);
-        *line.readBusy = 0;
+        line.readBusy() = 0;
         board.display->setStatus(readOkText(board.number));
 
         // A reply that fails the acceptance tests is no reading: it blanks
@@ -272,26 +279,26 @@ void readBoard(const Line& line, const Board& board) {
             return;
         }
         board.display->showAnalog2(QString::fromStdString(judged.analog2.number->text));
-        line.pump->pumpOnce();
+        line.pump().pumpOnce();
     } catch (const serial::PortError& error) {
         report.portFailed(error);
         blankRead(line, board, noAnswerText(board.number));
     }
 }
 
-void writeBoard(const Line& line, const Board& board) {
+void writeBoard(Line& line, const Board& board) {
     Reporter report(line, board, ExchangeKind::Write);
     try {
-        if (*line.writeBusy == 1 || *line.readBusy == 1)
+        if (line.refusing() || line.writeBusy() == 1 || line.readBusy() == 1)
             return;
-        *line.writeBusy = 1;
+        line.writeBusy() = 1;
 
         // Built and sent with no pump between.
         const std::string request =
             protocol::buildWriteRequest(board.state->address, board.state->outBits);
         report.send(request);
         board.display->showWriteRequest(request);
-        line.pump->pumpOnce();
+        line.pump().pumpOnce();
 
         std::string reply;
         if (report.awaitReply(reply) == Outcome::TimedOut) {
@@ -301,14 +308,14 @@ void writeBoard(const Line& line, const Board& board) {
         const protocol::JudgedReply judged = protocol::judgeWrite(reply);
         report.received(reply, judged);
         board.display->setStatus(writeOkText(board.number));
-        *line.writeBusy = 0;
+        line.writeBusy() = 0;
 
         if (!judged.accepted()) {
             blankWrite(line, board, writeErrorText(board.number));
             return;
         }
         board.display->showWriteReply(reply);
-        line.pump->pumpOnce();
+        line.pump().pumpOnce();
     } catch (const serial::PortError& error) {
         report.portFailed(error);
         blankWrite(line, board, noAnswerText(board.number));

@@ -63,6 +63,7 @@ class FrameFanout : public FrameObserver {
 public:
     void add(FrameObserver* listener) { m_listeners.push_back(listener); }
     void remove(FrameObserver* listener) { std::erase(m_listeners, listener); }
+    [[nodiscard]] bool empty() const { return m_listeners.empty(); }
     void frame(const FrameEvent& event) override {
         // A listener may add or remove listeners while it is told.
         const std::vector<FrameObserver*> listeners = m_listeners;

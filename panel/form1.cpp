@@ -4,7 +4,6 @@
 #include "settings_text.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QLoggingCategory>
 
 namespace rio::panel {
@@ -23,10 +22,6 @@ template <std::integral T> std::optional<T> boxNumber(const QString& text) {
 const QString kPortFailure = QStringLiteral("통신포트를 열 수 없습니다.");
 
 } // namespace
-
-void pumpEvents() {
-    QCoreApplication::processEvents();
-}
 
 void Form1::setPortNamer(std::function<std::optional<QString>(int)> namer) {
     m_portNamer = std::move(namer);
@@ -86,7 +81,7 @@ void Form1::outputClick(const BoardBinding& board, int index) {
         button->setBackColor(kButtonFace);
         bit = '0';
     }
-    pumpEvents();
+    m_line.pump().pumpOnce();
 }
 
 void Form1::Command4_Click(int index) {
@@ -170,7 +165,7 @@ void Form1::Command2_Click() {
     // the port that is about to be closed.
     stopTimer1();
     Command2->setBackColor(kRed);
-    pumpEvents();
+    m_line.pump().pumpOnce();
     for (QLabel* status : Label2)
         status->setText(QString());
     Label3->setText(QString());
@@ -214,7 +209,7 @@ void Form1::WriteBoard3() {
 monitor::LineMonitor& Form1::lineMonitor() {
     if (!m_monitor) {
         m_monitor = std::make_unique<monitor::LineMonitor>(m_counters);
-        m_frameListeners.add(&m_monitor->observer());
+        m_line.frames().add(&m_monitor->observer());
     }
     return *m_monitor;
 }

@@ -17,9 +17,7 @@
 namespace rio::panel {
 
 Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchange::EventPump> pump)
-    : MSComm1(std::move(port)), m_pump(std::move(pump)) {
-    if (!m_pump)
-        m_pump = std::make_unique<exchange::QtEventPump>();
+    : MSComm1(std::move(port)), m_line(*MSComm1, std::move(pump)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velqor-RX Series Remote IO Board Test (RS-485전용)"));
     // Fixed size with the close box and system menu, and no minimise or
@@ -33,12 +31,6 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchan
     createControls();
     bindBoards();
 
-    m_line = {.port = MSComm1.get(),
-              .readBusy = &ReadBusy,
-              .writeBusy = &WriteBusy,
-              .speed = &PortSpeed,
-              .pump = m_pump.get(),
-              .observer = &m_frameListeners};
     for (std::size_t i = 0; i < m_boards.size(); ++i) {
         const BoardBinding& b = m_boards[i];
         m_views.push_back(std::make_unique<BoardView>(b));
@@ -67,7 +59,7 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchan
     connectHandlers();
 
     // Diagnostics listen on the line; none of them changes the window.
-    m_frameListeners.add(&m_countersFeed);
+    m_line.frames().add(&m_countersFeed);
     auto* monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
     connect(monitorKey, &QShortcut::activated, this, &Form1::openLineMonitor);
     for (QLabel* status : Label2)
@@ -81,7 +73,7 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchan
 
 Form1::~Form1() {
     if (m_monitor)
-        m_frameListeners.remove(&m_monitor->observer());
+        m_line.frames().remove(&m_monitor->observer());
 }
 
 void Form1::createControls() {

@@ -105,17 +105,16 @@ double median(std::vector<double> values) {
 
 } // namespace
 
-BoardTest::BoardTest(const exchange::Line& line, exchange::FrameFanout& fanout, const Plan& plan,
-                     std::function<bool()> stopRequested)
-    : m_line(line), m_fanout(fanout), m_plan(plan),
+BoardTest::BoardTest(exchange::Line& line, const Plan& plan, std::function<bool()> stopRequested)
+    : m_line(line), m_plan(plan),
       m_stopRequested(std::move(stopRequested)), m_board{1, &m_display, &m_state} {
     m_state.address = plan.board;
     m_state.outBits = allOff();
-    m_fanout.add(this);
+    m_line.frames().add(this);
 }
 
 BoardTest::~BoardTest() {
-    m_fanout.remove(this);
+    m_line.frames().remove(this);
 }
 
 void BoardTest::frame(const FrameEvent& event) {

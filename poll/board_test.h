@@ -30,10 +30,9 @@ inline constexpr int kTries = 3;
 
 class BoardTest : private exchange::FrameObserver {
 public:
-    // `fanout` must be the line's observer; the test listens on it while it
-    // runs. `stopRequested` is asked between exchanges.
-    BoardTest(const exchange::Line& line, exchange::FrameFanout& fanout, const Plan& plan,
-              std::function<bool()> stopRequested);
+    // The test listens to the line's frames while it lives. `stopRequested`
+    // is asked between exchanges.
+    BoardTest(exchange::Line& line, const Plan& plan, std::function<bool()> stopRequested);
     ~BoardTest() override;
     BoardTest(const BoardTest&) = delete;
     BoardTest& operator=(const BoardTest&) = delete;
@@ -71,8 +70,7 @@ private:
     StepResult analog();
     StepResult teardown();
 
-    exchange::Line m_line;
-    exchange::FrameFanout& m_fanout;
+    exchange::Line& m_line;
     const Plan& m_plan;
     std::function<bool()> m_stopRequested;
     std::function<void(const QString&)> m_progress;

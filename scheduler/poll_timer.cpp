@@ -5,7 +5,7 @@
 
 namespace rio::scheduler {
 
-PollTimer::PollTimer(const exchange::Line& line, std::vector<exchange::Board> boards)
+PollTimer::PollTimer(exchange::Line& line, std::vector<exchange::Board> boards)
     : m_line(line), m_boards(std::move(boards)) {
     assert(!m_boards.empty() && m_boards.size() <= 3);
 }

@@ -12,7 +12,7 @@ namespace rio::scheduler {
 class PollTimer {
 public:
     // One to three boards, served in the order given.
-    PollTimer(const exchange::Line& line, std::vector<exchange::Board> boards);
+    PollTimer(exchange::Line& line, std::vector<exchange::Board> boards);
 
     // One tick. Ticks that fall due while an exchange waits run nested inside
     // its pump: their exchanges find the line busy and return at once. Only
@@ -33,7 +33,7 @@ public:
 private:
     void serve(std::size_t index);
 
-    exchange::Line m_line;
+    exchange::Line& m_line;
     std::vector<exchange::Board> m_boards;
     std::int16_t m_turn = 0;
     int m_depth = 0;
