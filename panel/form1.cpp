@@ -184,7 +184,7 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Timer1_Timer() {
-    m_poll->Timer1_Timer();
+    m_poll->tick();
 }
 
 void Form1::ReadBoard1() {

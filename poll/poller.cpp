@@ -62,7 +62,7 @@ void Poller::tick() {
         return;
     const auto began = steady_clock::now();
     m_ticking = true;
-    m_timer->Timer1_Timer();
+    m_timer->tick();
     m_ticking = false;
     ++m_polls;
     if (m_stopping || (m_settings.count && m_polls >= *m_settings.count)) {

@@ -15,7 +15,7 @@ void PollTimer::serve(std::size_t index) {
     exchange::writeBoard(m_line, m_boards[index]);
 }
 
-void PollTimer::Timer1_Timer() {
+void PollTimer::tick() {
     struct Depth {
         int& depth;
         explicit Depth(int& d) : depth(d) { ++depth; }
