@@ -38,7 +38,7 @@ QString noAnswerText(int n) {
 
 // A read that ended without a usable reply blanks what the board showed, so
 // nothing on the panel passes for a current reading.
-void blankRead(const Line& line, const Board& board, const QString& status) {
+void blankRead(Line& line, const Board& board, const QString& status) {
     BoardDisplay& display = *board.display;
     display.setStatus(status);
     display.showReadReply({});
@@ -46,13 +46,13 @@ void blankRead(const Line& line, const Board& board, const QString& status) {
     display.showAnalog2({});
     for (int k = 0; k < 8; ++k)
         display.setIndicator(k, false);
-    *line.readBusy = 0;
+    line.readBusy() = 0;
 }
 
-void blankWrite(const Line& line, const Board& board, const QString& status) {
+void blankWrite(Line& line, const Board& board, const QString& status) {
     board.display->setStatus(status);
     board.display->showWriteReply({});
-    *line.writeBusy = 0;
+    line.writeBusy() = 0;
 }
 
 // Bytes already waiting when a request goes out answer no request of this
@@ -60,28 +60,8 @@ void blankWrite(const Line& line, const Board& board, const QString& status) {
 // past its ETX, line noise. Left in place they would be taken as this reply,
 // and its own reply in turn as the next exchange's, so that one late board
 // would put every exchange after it one reply behind.
-void dropStaleInput(const Line& line) {
-    line.port->discardInput();
-}
-
-const char* kindWord(ExchangeKind kind) {
-    return kind == ExchangeKind::Read ? "read" : "write";
-}
-
-FrameOutcome outcomeOf(protocol::Verdict verdict) {
-    switch (verdict) {
-    case protocol::Verdict::Accepted:
-        return FrameOutcome::Ok;
-    case protocol::Verdict::NoEtx:
-        return FrameOutcome::RejectedEtx;
-    case protocol::Verdict::NoAck:
-        return FrameOutcome::RejectedAck;
-    case protocol::Verdict::WrongCommand:
-        return FrameOutcome::RejectedCommand;
-    case protocol::Verdict::WrongLength:
-        return FrameOutcome::RejectedLength;
-    }
-    return FrameOutcome::RejectedEtx;
+void dropStaleInput(Line& line) {
+    line.port().discardInput();
 }
 
 // One exchange's traffic as it is reported: sends the request and waits for
@@ -90,13 +70,13 @@ FrameOutcome outcomeOf(protocol::Verdict verdict) {
 // port took it, an RX frame right after its wait ended.
 class Reporter {
 public:
-    Reporter(const Line& line, const Board& board, ExchangeKind kind)
+    Reporter(Line& line, const Board& board, ExchangeKind kind)
         : m_line(line), m_board(board), m_kind(kind) {}
 
     // Drops stale input, then hands the request to the port whole.
     void send(std::string_view request) {
         dropStaleInput(m_line);
-        m_line.port->output(request);
+        m_line.port().output(request);
         sent(request);
     }
 
@@ -105,18 +85,31 @@ public:
         const Outcome waited = collectReply(m_line, reply);
         m_endedAt = Clock::now();
         if (waited == Outcome::TimedOut)
-            received(reply, FrameOutcome::NoAnswer);
+            received(reply, FrameOutcome::NoAnswer, nullptr);
         return waited;
+    }
+
+    // A reply that came whole, as judged.
+    void received(std::string_view reply, const protocol::JudgedReply& judged) {
+        received(reply, outcomeOf(judged.verdict), &judged);
     }
 
     void sent(std::string_view request) {
         m_sentAt = Clock::now();
         qCDebug(lcExchange).noquote() << "board" << m_board.number << kindWord(m_kind) << "TX"
                                       << protocol::readableFrame(request).c_str();
-        tell(Direction::Tx, request, FrameOutcome::None, std::nullopt, {});
+        tell(Direction::Tx, request, FrameOutcome::None, std::nullopt, {}, nullptr);
     }
 
-    void received(std::string_view reply, FrameOutcome outcome) {
+    void portFailed(const serial::PortError& error) {
+        failed(std::string("port-error: ") + error.what(),
+               QStringLiteral("failed on the port: %1").arg(QString::fromLocal8Bit(error.what())));
+        tell(Direction::Rx, {}, FrameOutcome::PortError, std::nullopt, error.what(), nullptr);
+    }
+
+private:
+    void received(std::string_view reply, FrameOutcome outcome,
+                  const protocol::JudgedReply* judged) {
         std::optional<microseconds> response;
         if (m_sentAt && outcome != FrameOutcome::NoAnswer)
             response = duration_cast<microseconds>(m_endedAt - *m_sentAt);
@@ -135,16 +128,9 @@ public:
                                 ? QStringLiteral("nothing received")
                                 : QString::fromStdString(protocol::readableFrame(reply))));
         }
-        tell(Direction::Rx, reply, outcome, response, {});
+        tell(Direction::Rx, reply, outcome, response, {}, judged);
     }
 
-    void portFailed(const serial::PortError& error) {
-        failed(std::string("port-error: ") + error.what(),
-               QStringLiteral("failed on the port: %1").arg(QString::fromLocal8Bit(error.what())));
-        tell(Direction::Rx, {}, FrameOutcome::PortError, std::nullopt, error.what());
-    }
-
-private:
     std::string& logged() {
         return m_kind == ExchangeKind::Read ? m_board.state->readFailureLogged
                                             : m_board.state->writeFailureLogged;
@@ -174,8 +160,10 @@ private:
     }
 
     void tell(Direction direction, std::string_view bytes, FrameOutcome outcome,
-              std::optional<microseconds> response, std::string reason) {
-        if (!m_line.observer)
+              std::optional<microseconds> response, std::string reason,
+              const protocol::JudgedReply* judged) {
+        FrameFanout& listeners = m_line.frames();
+        if (listeners.empty())
             return;
         FrameEvent event;
         event.board = m_board.number;
@@ -187,10 +175,11 @@ private:
         event.outcome = outcome;
         event.response = response;
         event.reason = std::move(reason);
-        m_line.observer->frame(event);
+        event.judged = judged;
+        listeners.frame(event);
     }
 
-    const Line& m_line;
+    Line& m_line;
     const Board& m_board;
     ExchangeKind m_kind;
     std::optional<Clock::time_point> m_sentAt;
@@ -198,6 +187,12 @@ private:
 };
 
 } // namespace
+
+Line::Line(serial::SerialControl& port, std::unique_ptr<EventPump> pump)
+    : m_port(port), m_pump(std::move(pump)) {
+    if (!m_pump)
+        m_pump = std::make_unique<QtEventPump>();
+}
 
 microseconds exchangeLineTime(std::int32_t speed) {
     const std::int64_t bitsPerSecond = speed > 0 ? speed : 9600;
@@ -208,134 +203,119 @@ microseconds waitBudget(std::int32_t speed) {
     return 2 * exchangeLineTime(speed) + kReplyAllowance;
 }
 
-Outcome collectReply(const Line& line, std::string& reply) {
+Outcome collectReply(Line& line, std::string& reply) {
     reply.clear();
-    const microseconds quiet = exchangeLineTime(*line.speed);
-    const microseconds spread = waitBudget(*line.speed) - quiet;
+    const microseconds quiet = exchangeLineTime(line.speed());
+    const microseconds spread = waitBudget(line.speed()) - quiet;
     const Clock::time_point start = Clock::now();
-    line.pump->beginWait(spread / kPollLimit);
+    line.pump().beginWait(spread / kPollLimit);
     struct EndWait {
         EventPump* pump;
         ~EndWait() { pump->endWait(); }
-    } endWait{line.pump};
+    } endWait{&line.pump()};
 
     for (int polls = 0;;) {
         // Poll k is due k/5000 of the way from the end of the quiet stretch
         // to the end of the wait; data and user events bring it forward.
-        line.pump->pumpUntil(start + quiet + spread * (polls + 1) / kPollLimit);
+        line.pump().pumpUntil(start + quiet + spread * (polls + 1) / kPollLimit);
         if (++polls > kPollLimit)
             return Outcome::TimedOut;
         // Earlier reads held no ETX, or the wait would have ended: ETX in
         // this read is ETX anywhere in the reply.
-        const std::string read = line.port->input();
+        const std::string read = line.port().input();
         reply.append(read, 0, kReplyKept - std::min(kReplyKept, reply.size()));
         if (protocol::replyComplete(read))
             return Outcome::Complete;
     }
 }
 
-// A read reply's outcome: the first acceptance test it fails, or, when it
-// passes them all, whether both analog fields are numbers.
-FrameOutcome readOutcome(std::string_view reply) {
-    const protocol::Verdict verdict = protocol::judgeReadReply(reply);
-    if (verdict != protocol::Verdict::Accepted)
-        return outcomeOf(verdict);
-    const protocol::ReadReply decoded = protocol::decodeReadReply(reply);
-    if (!protocol::analogDisplayText(decoded.analogA) ||
-        !protocol::analogDisplayText(decoded.analogB))
-        return FrameOutcome::RejectedAnalog;
-    return FrameOutcome::Ok;
-}
-
-void readBoard(const Line& line, const Board& board) {
+void readBoard(Line& line, const Board& board) {
     BoardState& state = *board.state;
     Reporter report(line, board, ExchangeKind::Read);
     try {
-        if (*line.readBusy == 1 || *line.writeBusy == 1)
+        if (line.refusing() || line.readBusy() == 1 || line.writeBusy() == 1)
             return;
-        *line.readBusy = 1;
+        line.readBusy() = 1;
 
         const std::string request = protocol::buildReadRequest(state.address);
-        line.pump->pumpOnce();
+        line.pump().pumpOnce();
         report.send(request);
         board.display->showReadRequest(request);
-        line.pump->pumpOnce();
+        line.pump().pumpOnce();
 
         std::string reply;
         if (report.awaitReply(reply) == Outcome::TimedOut) {
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
-        report.received(reply, readOutcome(reply));
-        *line.readBusy = 0;
+        const protocol::JudgedReply judged = protocol::judgeRead(reply);
+        report.received(reply, judged);
+        line.readBusy() = 0;
         board.display->setStatus(readOkText(board.number));
 
         // A reply that fails the acceptance tests is no reading: it blanks
         // the display and says so, rather than leaving an older reply on show
         // under an OK.
-        if (protocol::judgeReadReply(reply) != protocol::Verdict::Accepted) {
+        if (!judged.framePassed()) {
             blankRead(line, board, readErrorText(board.number));
             return;
         }
         board.display->showReadReply(reply);
-        const protocol::ReadReply decoded = protocol::decodeReadReply(reply);
-        state.inBits = decoded.inBits;
+        state.inBits = judged.inBits;
         for (int k = 0; k < 8; ++k)
-            board.display->setIndicator(k, decoded.inBits[std::size_t(k)] == '1');
-        state.adRawA = decoded.analogA;
-        state.adRawB = decoded.analogB;
+            board.display->setIndicator(k, judged.inBits[std::size_t(k)] == '1');
+        state.adRawA = judged.analog1.field;
+        state.adRawB = judged.analog2.field;
 
         // An analog field that is not a number is treated as no answer, after
         // the reply box and indicators were already shown.
-        const std::optional<std::string> analog1 = protocol::analogDisplayText(state.adRawA);
-        if (!analog1) {
+        if (!judged.analog1.number) {
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
-        board.display->showAnalog1(QString::fromStdString(*analog1));
-        const std::optional<std::string> analog2 = protocol::analogDisplayText(state.adRawB);
-        if (!analog2) {
+        board.display->showAnalog1(QString::fromStdString(judged.analog1.number->text));
+        if (!judged.analog2.number) {
             blankRead(line, board, noAnswerText(board.number));
             return;
         }
-        board.display->showAnalog2(QString::fromStdString(*analog2));
-        line.pump->pumpOnce();
+        board.display->showAnalog2(QString::fromStdString(judged.analog2.number->text));
+        line.pump().pumpOnce();
     } catch (const serial::PortError& error) {
         report.portFailed(error);
         blankRead(line, board, noAnswerText(board.number));
     }
 }
 
-void writeBoard(const Line& line, const Board& board) {
+void writeBoard(Line& line, const Board& board) {
     Reporter report(line, board, ExchangeKind::Write);
     try {
-        if (*line.writeBusy == 1 || *line.readBusy == 1)
+        if (line.refusing() || line.writeBusy() == 1 || line.readBusy() == 1)
             return;
-        *line.writeBusy = 1;
+        line.writeBusy() = 1;
 
         // Built and sent with no pump between.
         const std::string request =
             protocol::buildWriteRequest(board.state->address, board.state->outBits);
         report.send(request);
         board.display->showWriteRequest(request);
-        line.pump->pumpOnce();
+        line.pump().pumpOnce();
 
         std::string reply;
         if (report.awaitReply(reply) == Outcome::TimedOut) {
             blankWrite(line, board, noAnswerText(board.number));
             return;
         }
-        const protocol::Verdict verdict = protocol::judgeWriteReply(reply);
-        report.received(reply, outcomeOf(verdict));
+        const protocol::JudgedReply judged = protocol::judgeWrite(reply);
+        report.received(reply, judged);
         board.display->setStatus(writeOkText(board.number));
-        *line.writeBusy = 0;
+        line.writeBusy() = 0;
 
-        if (verdict != protocol::Verdict::Accepted) {
+        if (!judged.accepted()) {
             blankWrite(line, board, writeErrorText(board.number));
             return;
         }
         board.display->showWriteReply(reply);
-        line.pump->pumpOnce();
+        line.pump().pumpOnce();
     } catch (const serial::PortError& error) {
         report.portFailed(error);
         blankWrite(line, board, noAnswerText(board.number));

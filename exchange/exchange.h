@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace rio::exchange {
@@ -25,16 +26,43 @@ inline constexpr int kPollLimit = 5000;
 // a line that floods the panel from growing one string for the whole wait.
 inline constexpr std::size_t kReplyKept = 4096;
 
-// The line the exchanges share: the port, the two busy flags (1 while a read
-// or write is in flight), the line speed the port was set to, the pump every
-// wait runs on, and whoever listens to the frames (nobody when null).
-struct Line {
-    serial::SerialControl* port = nullptr;
-    std::int16_t* readBusy = nullptr;
-    std::int16_t* writeBusy = nullptr;
-    const std::int32_t* speed = nullptr; // bit/s; the speed last taken from the speed box
-    EventPump* pump = nullptr;
-    FrameObserver* observer = nullptr;
+// The line the exchanges share, held by whichever program drives it: the two
+// busy flags, the line speed the port was set to, the pump every wait runs on
+// and the listeners told about every frame. The port is the program's; the
+// line goes through it for as long as the line lives.
+class Line {
+public:
+    // With no pump given, the program's own pump on Qt's event loop.
+    explicit Line(serial::SerialControl& port, std::unique_ptr<EventPump> pump = nullptr);
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    [[nodiscard]] serial::SerialControl& port() const { return m_port; }
+    [[nodiscard]] EventPump& pump() const { return *m_pump; }
+    // Every frame sent or received is told to these, in the order added.
+    [[nodiscard]] FrameFanout& frames() { return m_frames; }
+
+    // Line claims: 1 while a read (write) exchange is in flight. An exchange
+    // finding either at 1 returns at once.
+    [[nodiscard]] std::int16_t& readBusy() { return m_readBusy; }
+    [[nodiscard]] std::int16_t& writeBusy() { return m_writeBusy; }
+    // bit/s; the speed the port was last set to. Not positive: 9600.
+    [[nodiscard]] std::int32_t& speed() { return m_speed; }
+
+    // From now on every exchange returns at once, as on a busy line, and an
+    // exchange in flight runs to its end: how a program stops polling
+    // without cutting a wait short.
+    void refuseExchanges() { m_refusing = true; }
+    [[nodiscard]] bool refusing() const { return m_refusing; }
+
+private:
+    serial::SerialControl& m_port;
+    std::unique_ptr<EventPump> m_pump;
+    FrameFanout m_frames;
+    std::int16_t m_readBusy = 0;
+    std::int16_t m_writeBusy = 0;
+    std::int32_t m_speed = 0;
+    bool m_refusing = false;
 };
 
 // How long the 5000 polls of one wait are spread over. Both exchanges move 26
@@ -60,16 +88,18 @@ struct Line {
 
 enum class Outcome { Complete, TimedOut };
 
-// Collects the reply into `reply` (emptied first): polls the port up to 5000
-// times, each poll pumping events once, until the collected bytes hold ETX.
+// Collects the reply into `reply` (emptied first) until the collected bytes
+// hold ETX: each poll pumps events once, then reads the port. A silent board
+// is read 5000 times; the wait pumps a 5001st time before it gives up, so
+// whatever fell due by the end of the wait still runs.
 // Bytes past the first kReplyKept are read and dropped.
 // Port failures are thrown as serial::PortError.
-[[nodiscard]] Outcome collectReply(const Line& line, std::string& reply);
+[[nodiscard]] Outcome collectReply(Line& line, std::string& reply);
 
 // The read exchange of one board: inputs, analog values, frames and status.
-void readBoard(const Line& line, const Board& board);
+void readBoard(Line& line, const Board& board);
 
 // The write exchange of one board: the eight requested outputs go out.
-void writeBoard(const Line& line, const Board& board);
+void writeBoard(Line& line, const Board& board);
 
 } // namespace rio::exchange

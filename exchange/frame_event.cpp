@@ -26,4 +26,26 @@ const char* outcomeWord(FrameOutcome outcome) {
     return "";
 }
 
+const char* kindWord(ExchangeKind kind) {
+    return kind == ExchangeKind::Read ? "read" : "write";
+}
+
+FrameOutcome outcomeOf(protocol::Verdict verdict) {
+    switch (verdict) {
+    case protocol::Verdict::Accepted:
+        return FrameOutcome::Ok;
+    case protocol::Verdict::NoEtx:
+        return FrameOutcome::RejectedEtx;
+    case protocol::Verdict::NoAck:
+        return FrameOutcome::RejectedAck;
+    case protocol::Verdict::WrongCommand:
+        return FrameOutcome::RejectedCommand;
+    case protocol::Verdict::WrongLength:
+        return FrameOutcome::RejectedLength;
+    case protocol::Verdict::AnalogNotNumber:
+        return FrameOutcome::RejectedAnalog;
+    }
+    return FrameOutcome::RejectedEtx;
+}
+
 } // namespace rio::exchange

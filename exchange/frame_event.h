@@ -5,6 +5,7 @@
 // none of them, and with no observer on the line nothing is reported.
 
 #include "frames.h"
+#include "judged_reply.h"
 
 #include <chrono>
 #include <optional>
@@ -30,7 +31,8 @@ enum class FrameOutcome {
 };
 
 struct FrameEvent {
-    int board = 0;               // 1, 2 or 3, as the status texts name it
+    int board = 0; // 1, 2 or 3, as the status texts name it
+    FrameOutcome outcome = FrameOutcome::None;
     protocol::BoardAddr address; // the two address bytes sent
     ExchangeKind kind = ExchangeKind::Read;
     Direction direction = Direction::Tx;
@@ -38,11 +40,16 @@ struct FrameEvent {
     std::string bytes;
     // TX: when the request was handed to the port. RX: when the wait ended.
     std::chrono::system_clock::time_point time;
-    FrameOutcome outcome = FrameOutcome::None;
     // RX with a reply: from the request handed to the port to its ETX read.
     std::optional<std::chrono::microseconds> response;
     // PortError: the port's own words for what failed.
     std::string reason;
+    // RX of a reply whose wait ended with ETX: the exchange's one judgement
+    // of it, whose verdict the outcome says in the trace's words. It lives
+    // while the event is told; a listener that keeps the event keeps what it
+    // needs of this, not the pointer. (Held by pointer so that the line
+    // monitor's ring of 10,000 events stays its size.)
+    const protocol::JudgedReply* judged = nullptr;
 };
 
 class FrameObserver {
@@ -56,6 +63,7 @@ class FrameFanout : public FrameObserver {
 public:
     void add(FrameObserver* listener) { m_listeners.push_back(listener); }
     void remove(FrameObserver* listener) { std::erase(m_listeners, listener); }
+    [[nodiscard]] bool empty() const { return m_listeners.empty(); }
     void frame(const FrameEvent& event) override {
         // A listener may add or remove listeners while it is told.
         const std::vector<FrameObserver*> listeners = m_listeners;
@@ -70,5 +78,11 @@ private:
 // The trace file's word for an outcome: "ok", "rejected:etx", "no-answer"…;
 // empty for a TX frame.
 [[nodiscard]] const char* outcomeWord(FrameOutcome outcome);
+
+// "read" or "write", as the trace file, the log and riopoll name a kind.
+[[nodiscard]] const char* kindWord(ExchangeKind kind);
+
+// The outcome that says a judged reply's verdict.
+[[nodiscard]] FrameOutcome outcomeOf(protocol::Verdict verdict);
 
 } // namespace rio::exchange

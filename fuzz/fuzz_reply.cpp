@@ -1,8 +1,9 @@
-// Reply acceptance and decoding on any bytes: the verdicts follow the frame
-// layout, an accepted read reply decodes within its 21 bytes, and nothing
-// reads past the end of what arrived.
+// Judging replies on any bytes: the verdicts follow the frame layout, an
+// accepted read reply decodes within its 21 bytes, and nothing reads past the
+// end of what arrived.
 
 #include "frames.h"
+#include "judged_reply.h"
 #include "require.h"
 
 #include <cstddef>
@@ -23,25 +24,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     require(replyComplete(reply) == (reply.find(ETX) != std::string_view::npos));
 
-    const Verdict read = judgeReadReply(reply);
-    if (read == Verdict::Accepted) {
+    const JudgedReply read = judgeRead(reply);
+    if (read.framePassed()) {
         require(reply.size() == kReadReplyLength);
         require(reply[0] == ACK && reply[3] == 'R' && reply[20] == ETX);
-        const ReadReply decoded = decodeReadReply(reply);
-        require(decoded.analogA == reply.substr(12, 4));
-        require(decoded.analogB == reply.substr(16, 4));
-        for (std::size_t k = 0; k < decoded.inBits.size(); ++k)
-            require(decoded.inBits[k] == reply[11 - k]);
+        require(read.analog1.field == reply.substr(12, 4));
+        require(read.analog2.field == reply.substr(16, 4));
+        for (std::size_t k = 0; k < read.inBits.size(); ++k)
+            require(read.inBits[k] == reply[11 - k]);
+        require(read.accepted() == (read.analog1.number && read.analog2.number));
     } else {
         require(reply.size() != kReadReplyLength || reply[0] != ACK || reply[3] != 'R' ||
                 reply[20] != ETX);
     }
-    // Decoding is also safe on what was not accepted, short input included.
-    static_cast<void>(decodeReadReply(reply));
 
-    const Verdict write = judgeWriteReply(reply);
-    require((write == Verdict::Accepted) ==
-            (reply.size() >= kWriteReplyMinimum && reply[0] == ACK && reply[3] == 'W' &&
-             reply[12] == ETX));
+    const JudgedReply write = judgeWrite(reply);
+    require(write.accepted() == (reply.size() >= kWriteReplyMinimum && reply[0] == ACK &&
+                                 reply[3] == 'W' && reply[12] == ETX));
     return 0;
 }

@@ -36,7 +36,10 @@ FrameTableModel::FrameTableModel(QObject* parent)
 
 void FrameTableModel::hold(const exchange::FrameEvent& event) {
     // Assigning into a reused slot keeps its strings' memory.
-    m_held.push() = event;
+    exchange::FrameEvent& slot = m_held.push();
+    slot = event;
+    // The judgement lives only while the event is told.
+    slot.judged = nullptr;
 }
 
 int FrameTableModel::rowsToMakeRoom() const {

@@ -1,13 +1,10 @@
 #include "form1.h"
 
+#include "numbers.h"
 #include "settings_text.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QLoggingCategory>
-
-#include <charconv>
-#include <limits>
 
 namespace rio::panel {
 
@@ -18,33 +15,13 @@ Q_LOGGING_CATEGORY(lcPanel, "rio.panel", QtInfoMsg)
 // A box's text as a whole number of type T: blanks around it and a sign are
 // taken; anything else (letters, a fraction, a number out of T's range) is
 // not a number.
-template <typename T> std::optional<T> wholeNumber(const QString& text) {
-    const std::string digits = text.trimmed().toStdString();
-    std::string_view view = digits;
-    bool negative = false;
-    if (!view.empty() && (view.front() == '+' || view.front() == '-')) {
-        negative = view.front() == '-';
-        view.remove_prefix(1);
-    }
-    if (view.empty() || view.front() < '0' || view.front() > '9')
-        return std::nullopt;
-    long long magnitude = 0;
-    auto [end, ec] = std::from_chars(view.data(), view.data() + view.size(), magnitude);
-    if (ec != std::errc() || end != view.data() + view.size())
-        return std::nullopt;
-    const long long value = negative ? -magnitude : magnitude;
-    if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
-        return std::nullopt;
-    return static_cast<T>(value);
+template <std::integral T> std::optional<T> boxNumber(const QString& text) {
+    return protocol::signedNumber<T>(text.trimmed().toStdString());
 }
 
 const QString kPortFailure = QStringLiteral("통신포트를 열 수 없습니다.");
 
 } // namespace
-
-void pumpEvents() {
-    QCoreApplication::processEvents();
-}
 
 void Form1::setPortNamer(std::function<std::optional<QString>(int)> namer) {
     m_portNamer = std::move(namer);
@@ -54,7 +31,7 @@ void Form1::setPortNamer(std::function<std::optional<QString>(int)> namer) {
 void Form1::updatePortTooltip() {
     if (!m_portNamer)
         return;
-    const std::optional<std::int16_t> number = wholeNumber<std::int16_t>(Text7->text());
+    const std::optional<std::int16_t> number = boxNumber<std::int16_t>(Text7->text());
     std::optional<QString> device;
     if (number && *number >= 1)
         device = m_portNamer(*number);
@@ -104,7 +81,7 @@ void Form1::outputClick(const BoardBinding& board, int index) {
         button->setBackColor(kButtonFace);
         bit = '0';
     }
-    pumpEvents();
+    m_line.pump().pumpOnce();
 }
 
 void Form1::Command4_Click(int index) {
@@ -155,11 +132,11 @@ void Form1::Command1_Click() {
 // and shows the one failure text; values taken before it stay taken.
 void Form1::OpenPort() {
     try {
-        const std::optional<std::int16_t> number = wholeNumber<std::int16_t>(Text7->text());
+        const std::optional<std::int16_t> number = boxNumber<std::int16_t>(Text7->text());
         if (!number)
             throw serial::PortError("port number is not a 16-bit number");
         PortNo = *number;
-        const std::optional<std::int32_t> speed = wholeNumber<std::int32_t>(Text8->text());
+        const std::optional<std::int32_t> speed = boxNumber<std::int32_t>(Text8->text());
         if (!speed)
             throw serial::PortError("speed is not a 32-bit number");
         PortSpeed = *speed;
@@ -188,7 +165,7 @@ void Form1::Command2_Click() {
     // the port that is about to be closed.
     stopTimer1();
     Command2->setBackColor(kRed);
-    pumpEvents();
+    m_line.pump().pumpOnce();
     for (QLabel* status : Label2)
         status->setText(QString());
     Label3->setText(QString());
@@ -207,7 +184,7 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Timer1_Timer() {
-    m_poll->Timer1_Timer();
+    m_poll->tick();
 }
 
 void Form1::ReadBoard1() {
@@ -232,7 +209,7 @@ void Form1::WriteBoard3() {
 monitor::LineMonitor& Form1::lineMonitor() {
     if (!m_monitor) {
         m_monitor = std::make_unique<monitor::LineMonitor>(m_counters);
-        m_frameListeners.add(&m_monitor->observer());
+        m_line.frames().add(&m_monitor->observer());
     }
     return *m_monitor;
 }

@@ -7,6 +7,7 @@
 #include "board_view.h"
 #include "controls.h"
 #include "counters.h"
+#include "exchange.h"
 #include "frames.h"
 #include "line_monitor.h"
 #include "poll_timer.h"
@@ -51,7 +52,7 @@ public:
 
     // Every frame the exchanges send or receive is told to the listeners
     // added here (the trace file, the line monitor, the counters).
-    [[nodiscard]] exchange::FrameFanout& frameListeners() { return m_frameListeners; }
+    [[nodiscard]] exchange::FrameFanout& frameListeners() { return m_line.frames(); }
 
     // The exchanges counted per board since the port was last opened; each
     // board's status line shows them as its tooltip.
@@ -117,6 +118,9 @@ public:
     std::unique_ptr<serial::SerialControl> MSComm1;
 
 private:
+    // The line through MSComm1: busy flags, speed, the exchanges' pump and
+    // the frame listeners. The panel pumps events only through its pump.
+    exchange::Line m_line;
     // Per-board state the operator sets and the exchanges fill, held once
     // per board; the names below are that state's fields, board by board.
     std::array<exchange::BoardState, 3> m_state{};
@@ -132,13 +136,14 @@ public:
                 &AdRaw2A = m_state[1].adRawA, &AdRaw2B = m_state[1].adRawB,
                 &AdRaw3A = m_state[2].adRawA, &AdRaw3B = m_state[2].adRawB;
 
-    // The port number and speed last taken from Text7 and Text8.
+    // The port number and speed last taken from Text7 and Text8; the speed
+    // is the line's.
     std::int16_t PortNo = 0;
-    std::int32_t PortSpeed = 0;
+    std::int32_t& PortSpeed = m_line.speed();
 
     // Line claims: 1 while a read (write) exchange is in flight.
-    std::int16_t ReadBusy = 0;
-    std::int16_t WriteBusy = 0;
+    std::int16_t& ReadBusy = m_line.readBusy();
+    std::int16_t& WriteBusy = m_line.writeBusy();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -155,12 +160,9 @@ private:
 
     std::array<BoardBinding, 3> m_boards{};
     std::vector<std::unique_ptr<BoardView>> m_views;
-    std::unique_ptr<exchange::EventPump> m_pump;
-    exchange::FrameFanout m_frameListeners;
     trace::LineCounters m_counters;
     trace::CountersObserver m_countersFeed{m_counters};
     std::unique_ptr<monitor::LineMonitor> m_monitor;
-    exchange::Line m_line{};
     std::array<exchange::Board, 3> m_exchangeBoards{};
     std::unique_ptr<scheduler::PollTimer> m_poll;
     // Moves on whenever Timer1 stops: a tick posted before then is dropped
@@ -169,8 +171,5 @@ private:
     std::function<void(int)> m_processEnd;
     std::function<std::optional<QString>(int)> m_portNamer;
 };
-
-// Handles every pending user-interface event once and returns.
-void pumpEvents();
 
 } // namespace rio::panel

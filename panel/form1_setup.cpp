@@ -17,9 +17,7 @@
 namespace rio::panel {
 
 Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchange::EventPump> pump)
-    : MSComm1(std::move(port)), m_pump(std::move(pump)) {
-    if (!m_pump)
-        m_pump = std::make_unique<exchange::QtEventPump>();
+    : MSComm1(std::move(port)), m_line(*MSComm1, std::move(pump)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velqor-RX Series Remote IO Board Test (RS-485전용)"));
     // Fixed size with the close box and system menu, and no minimise or
@@ -33,12 +31,6 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchan
     createControls();
     bindBoards();
 
-    m_line = {.port = MSComm1.get(),
-              .readBusy = &ReadBusy,
-              .writeBusy = &WriteBusy,
-              .speed = &PortSpeed,
-              .pump = m_pump.get(),
-              .observer = &m_frameListeners};
     for (std::size_t i = 0; i < m_boards.size(); ++i) {
         const BoardBinding& b = m_boards[i];
         m_views.push_back(std::make_unique<BoardView>(b));
@@ -67,7 +59,7 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchan
     connectHandlers();
 
     // Diagnostics listen on the line; none of them changes the window.
-    m_frameListeners.add(&m_countersFeed);
+    m_line.frames().add(&m_countersFeed);
     auto* monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
     connect(monitorKey, &QShortcut::activated, this, &Form1::openLineMonitor);
     for (QLabel* status : Label2)
@@ -81,7 +73,7 @@ Form1::Form1(std::unique_ptr<serial::SerialControl> port, std::unique_ptr<exchan
 
 Form1::~Form1() {
     if (m_monitor)
-        m_frameListeners.remove(&m_monitor->observer());
+        m_line.frames().remove(&m_monitor->observer());
 }
 
 void Form1::createControls() {
@@ -154,45 +146,41 @@ void Form1::createControls() {
     Command1->setFocus();
 }
 
+// Each board's controls as the layout names them by role, so the binding
+// table and the window cannot disagree.
 void Form1::bindBoards() {
-    m_boards = {{
-        {.number = 1,
-         .status = Label2[0],
-         .address = Text9,
-         .readRequest = Text1,
-         .readReply = Text2,
-         .writeRequest = Text3,
-         .writeReply = Text4,
-         .analog1 = Text5,
-         .analog2 = Text6,
-         .outputs = Command4,
-         .inputs = Command3,
-         .state = &m_state[0]},
-        {.number = 2,
-         .status = Label2[1],
-         .address = Text10,
-         .readRequest = Text16,
-         .readReply = Text15,
-         .writeRequest = Text14,
-         .writeReply = Text13,
-         .analog1 = Text12,
-         .analog2 = Text11,
-         .outputs = Command14,
-         .inputs = Command13,
-         .state = &m_state[1]},
-        {.number = 3,
-         .status = Label2[2],
-         .address = Text17,
-         .readRequest = Text23,
-         .readReply = Text22,
-         .writeRequest = Text21,
-         .writeReply = Text20,
-         .analog1 = Text19,
-         .analog2 = Text18,
-         .outputs = Command24,
-         .inputs = Command23,
-         .state = &m_state[2]},
-    }};
+    for (std::size_t i = 0; i < m_boards.size(); ++i) {
+        const BoardNames& names = boardNames()[i];
+        const auto find = [&](Role role, int index) {
+            const ControlName& control = names.controls[static_cast<std::size_t>(role)];
+            QWidget* widget = findChild<QWidget*>(objectNameOf({control.name, index}),
+                                                  Qt::FindDirectChildrenOnly);
+            Q_ASSERT(widget);
+            return widget;
+        };
+        const auto single = [&](Role role) {
+            return find(role, names.controls[static_cast<std::size_t>(role)].index);
+        };
+        const auto box = [&](Role role) { return static_cast<QLineEdit*>(single(role)); };
+        const auto row = [&](Role role) {
+            std::array<GraphicButton*, 8> buttons{};
+            for (int k = 0; k < 8; ++k)
+                buttons[std::size_t(k)] = static_cast<GraphicButton*>(find(role, k));
+            return buttons;
+        };
+        m_boards[i] = {.number = int(i) + 1,
+                       .status = static_cast<QLabel*>(single(Role::Status)),
+                       .address = box(Role::Address),
+                       .readRequest = box(Role::ReadRequest),
+                       .readReply = box(Role::ReadReply),
+                       .writeRequest = box(Role::WriteRequest),
+                       .writeReply = box(Role::WriteReply),
+                       .analog1 = box(Role::Analog1),
+                       .analog2 = box(Role::Analog2),
+                       .outputs = row(Role::Outputs),
+                       .inputs = row(Role::Inputs),
+                       .state = &m_state[i]};
+    }
 }
 
 // Each control's signal runs the handler named after it.

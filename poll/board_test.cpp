@@ -1,5 +1,6 @@
 #include "board_test.h"
 
+#include "numbers.h"
 #include "serial_control.h"
 #include "trace_format.h"
 
@@ -29,9 +30,8 @@ protocol::Bits allOff() {
 
 // Passes the acceptance tests of its kind; a read whose analog field is not
 // a number still carries its inputs.
-bool accepted(const FrameEvent& reply) {
-    return reply.outcome == FrameOutcome::Ok ||
-           (reply.kind == ExchangeKind::Read && reply.outcome == FrameOutcome::RejectedAnalog);
+bool accepted(const std::optional<protocol::JudgedReply>& reply) {
+    return reply && reply->framePassed();
 }
 
 // Plain decimal text as a number; not through the C library, whose reading
@@ -44,21 +44,8 @@ std::optional<double> decimal(std::string_view text) {
     return value;
 }
 
-std::optional<double> analogValue(std::string_view field) {
-    const std::optional<std::string> text = protocol::analogDisplayText(field);
-    return text ? decimal(*text) : std::nullopt;
-}
-
-// Input or output k (1 to 8) sits at index 8 - k of the states as on the line.
-int linePosition(int k) {
-    return 8 - k;
-}
-
 QString lineOrder(const protocol::Bits& bits) {
-    QString text;
-    for (int k = 8; k >= 1; --k)
-        text += QChar(bits[std::size_t(k - 1)]);
-    return text;
+    return QString::fromStdString(protocol::lineOrder(bits));
 }
 
 // One pattern of the loop-back step: the outputs driven and what the mapped
@@ -74,8 +61,8 @@ std::vector<Pattern> patterns(const std::vector<LoopLink>& links) {
     Pattern off{QStringLiteral("all_off"), QStringLiteral("all outputs off")};
     Pattern on{QStringLiteral("all_on"), QStringLiteral("all outputs on")};
     for (const LoopLink& link : links) {
-        off.expected[linePosition(link.input)] = QLatin1Char('0');
-        on.expected[linePosition(link.input)] = QLatin1Char('1');
+        off.expected[protocol::linePosition(link.input)] = QLatin1Char('0');
+        on.expected[protocol::linePosition(link.input)] = QLatin1Char('1');
         on.outputs[std::size_t(link.output - 1)] = '1';
     }
     std::vector<Pattern> all{off};
@@ -84,7 +71,7 @@ std::vector<Pattern> patterns(const std::vector<LoopLink>& links) {
                         QStringLiteral("output %1 alone").arg(alone.output)};
         pattern.outputs[std::size_t(alone.output - 1)] = '1';
         pattern.expected = off.expected;
-        pattern.expected[linePosition(alone.input)] = QLatin1Char('1');
+        pattern.expected[protocol::linePosition(alone.input)] = QLatin1Char('1');
         all.push_back(pattern);
     }
     all.push_back(on);
@@ -95,8 +82,8 @@ std::vector<Pattern> patterns(const std::vector<LoopLink>& links) {
 QString wrongInputs(const QString& seen, const QString& expected) {
     QStringList wrong;
     for (int k = 1; k <= 8; ++k) {
-        const QChar want = expected[linePosition(k)];
-        const QChar got = seen[linePosition(k)];
+        const QChar want = expected[protocol::linePosition(k)];
+        const QChar got = seen[protocol::linePosition(k)];
         if (want != QLatin1Char('x') && got != want)
             wrong << QStringLiteral("input %1 %2 (expected %3)")
                          .arg(k)
@@ -110,26 +97,25 @@ QJsonValue limitValue(const std::optional<double>& limit) {
     return limit ? QJsonValue(*limit) : QJsonValue();
 }
 
-// By nearest rank, as the response times' median: the ceil(n/2)-th
-// smallest, always a reading the board gave.
+// By nearest rank, as the response times' median: always a reading the
+// board gave.
 double median(std::vector<double> values) {
     std::ranges::sort(values);
-    return values[(values.size() + 1) / 2 - 1];
+    return values[protocol::nearestRankIndex(values.size(), 50)];
 }
 
 } // namespace
 
-BoardTest::BoardTest(const exchange::Line& line, exchange::FrameFanout& fanout, const Plan& plan,
-                     std::function<bool()> stopRequested)
-    : m_line(line), m_fanout(fanout), m_plan(plan),
+BoardTest::BoardTest(exchange::Line& line, const Plan& plan, std::function<bool()> stopRequested)
+    : m_line(line), m_plan(plan),
       m_stopRequested(std::move(stopRequested)), m_board{1, &m_display, &m_state} {
     m_state.address = plan.board;
     m_state.outBits = allOff();
-    m_fanout.add(this);
+    m_line.frames().add(this);
 }
 
 BoardTest::~BoardTest() {
-    m_fanout.remove(this);
+    m_line.frames().remove(this);
 }
 
 void BoardTest::frame(const FrameEvent& event) {
@@ -137,12 +123,14 @@ void BoardTest::frame(const FrameEvent& event) {
         m_counters->count(event);
     if (event.board != m_board.number || event.direction != exchange::Direction::Rx)
         return;
-    m_lastReply = event;
+    m_lastReply = Reply{event.outcome, std::nullopt};
+    if (event.judged)
+        m_lastReply->judged = *event.judged;
     if (event.outcome == FrameOutcome::PortError)
         m_portFailure = QString::fromStdString(event.reason);
 }
 
-std::optional<FrameEvent> BoardTest::exchangeOnce(ExchangeKind kind) {
+std::optional<BoardTest::Reply> BoardTest::exchangeOnce(ExchangeKind kind) {
     m_lastReply.reset();
     if (kind == ExchangeKind::Read)
         exchange::readBoard(m_line, m_board);
@@ -151,13 +139,13 @@ std::optional<FrameEvent> BoardTest::exchangeOnce(ExchangeKind kind) {
     return m_lastReply;
 }
 
-std::optional<FrameEvent> BoardTest::untilAccepted(ExchangeKind kind, bool stoppable) {
-    std::optional<FrameEvent> reply;
+std::optional<BoardTest::Reply> BoardTest::untilAccepted(ExchangeKind kind, bool stoppable) {
+    std::optional<Reply> reply;
     for (int attempt = 0; attempt < kTries; ++attempt) {
         if (stoppable && stopped())
             return std::nullopt;
         reply = exchangeOnce(kind);
-        if (!reply || accepted(*reply) || reply->outcome == FrameOutcome::PortError)
+        if (!reply || accepted(reply->judged) || reply->outcome == FrameOutcome::PortError)
             break;
     }
     return reply;
@@ -216,7 +204,7 @@ StepResult BoardTest::communication() {
     int exchanges = 0;
     int failures = 0;
     m_counters.emplace();
-    const auto tally = [&](const std::optional<FrameEvent>& reply) {
+    const auto tally = [&](const std::optional<Reply>& reply) {
         if (!reply)
             return;
         ++exchanges;
@@ -233,15 +221,13 @@ StepResult BoardTest::communication() {
                 interrupted = true;
                 break;
             }
-            const std::optional<FrameEvent> reply = exchangeOnce(kind);
+            const std::optional<Reply> reply = exchangeOnce(kind);
             tally(reply);
-            if (reply && kind == ExchangeKind::Read &&
-                protocol::judgeReadReply(reply->bytes) == protocol::Verdict::Accepted) {
-                const protocol::ReadReply decoded = protocol::decodeReadReply(reply->bytes);
-                if (const auto a = analogValue(decoded.analogA))
-                    m_analog1.push_back(*a);
-                if (const auto b = analogValue(decoded.analogB))
-                    m_analog2.push_back(*b);
+            if (reply && kind == ExchangeKind::Read && accepted(reply->judged)) {
+                if (const auto& a = reply->judged->analog1.number)
+                    m_analog1.push_back(a->value);
+                if (const auto& b = reply->judged->analog2.number)
+                    m_analog2.push_back(b->value);
             }
         }
     }
@@ -289,9 +275,9 @@ StepResult BoardTest::loopback() {
     for (const Pattern& pattern : patterns(*m_plan.loopback)) {
         Measurement measurement{pattern.name, QJsonValue(), pattern.expected, pattern.expected};
         m_state.outBits = pattern.outputs;
-        const std::optional<FrameEvent> written = untilAccepted(ExchangeKind::Write);
-        std::optional<FrameEvent> read;
-        if (written && accepted(*written))
+        const std::optional<Reply> written = untilAccepted(ExchangeKind::Write);
+        std::optional<Reply> read;
+        if (written && accepted(written->judged))
             read = untilAccepted(ExchangeKind::Read);
         if (m_portFailure) {
             result.outcome = StepOutcome::Error;
@@ -299,23 +285,23 @@ StepResult BoardTest::loopback() {
                 QStringLiteral("the port failed during %1: %2").arg(pattern.label, *m_portFailure);
             return result;
         }
-        if (stopped() && !(read && accepted(*read))) {
+        if (stopped() && !(read && accepted(read->judged))) {
             result.outcome = StepOutcome::Error;
             result.message = interruption() + QStringLiteral(" during ") + pattern.label;
             return result;
         }
-        if (!written || !accepted(*written)) {
+        if (!written || !accepted(written->judged)) {
             measurement.outcome = StepOutcome::Fail;
             failures << QStringLiteral("%1: the board accepted no write in %2 tries")
                             .arg(pattern.label)
                             .arg(kTries);
-        } else if (!read || !accepted(*read)) {
+        } else if (!read || !accepted(read->judged)) {
             measurement.outcome = StepOutcome::Fail;
             failures << QStringLiteral("%1: the board answered no read in %2 tries")
                             .arg(pattern.label)
                             .arg(kTries);
         } else {
-            const QString seen = lineOrder(protocol::decodeReadReply(read->bytes).inBits);
+            const QString seen = lineOrder(read->judged->inBits);
             measurement.value = seen;
             const QString wrong = wrongInputs(seen, pattern.expected);
             if (!wrong.isEmpty()) {
@@ -385,10 +371,10 @@ StepResult BoardTest::teardown() {
     // A port that was lost is closed, and a write to it could never succeed:
     // it is opened once more (the same device: an adapter that dropped out
     // for a moment is usually back), so the outputs can still be put off.
-    const bool reopened = !m_line.port->portOpen();
+    const bool reopened = !m_line.port().portOpen();
     if (reopened) {
         try {
-            m_line.port->setPortOpen(true);
+            m_line.port().setPortOpen(true);
         } catch (const serial::PortError& error) {
             m_portFailure = QString::fromStdString(error.what());
             result.outcome = StepOutcome::Error;
@@ -399,8 +385,8 @@ StepResult BoardTest::teardown() {
             return result;
         }
     }
-    const std::optional<FrameEvent> written = untilAccepted(ExchangeKind::Write, false);
-    if (written && accepted(*written)) {
+    const std::optional<Reply> written = untilAccepted(ExchangeKind::Write, false);
+    if (written && accepted(written->judged)) {
         result.outcome = StepOutcome::Pass;
         result.message = QStringLiteral("all outputs off, confirmed by an accepted write");
         if (reopened)

@@ -30,10 +30,9 @@ inline constexpr int kTries = 3;
 
 class BoardTest : private exchange::FrameObserver {
 public:
-    // `fanout` must be the line's observer; the test listens on it while it
-    // runs. `stopRequested` is asked between exchanges.
-    BoardTest(const exchange::Line& line, exchange::FrameFanout& fanout, const Plan& plan,
-              std::function<bool()> stopRequested);
+    // The test listens to the line's frames while it lives. `stopRequested`
+    // is asked between exchanges.
+    BoardTest(exchange::Line& line, const Plan& plan, std::function<bool()> stopRequested);
     ~BoardTest() override;
     BoardTest(const BoardTest&) = delete;
     BoardTest& operator=(const BoardTest&) = delete;
@@ -49,14 +48,19 @@ public:
     [[nodiscard]] std::vector<StepResult> run();
 
 private:
+    // How an exchange's wait ended, and the reply as judged when one came.
+    struct Reply {
+        exchange::FrameOutcome outcome = exchange::FrameOutcome::None;
+        std::optional<protocol::JudgedReply> judged;
+    };
+
     void frame(const exchange::FrameEvent& event) override;
 
-    // One exchange; its RX event, or none when it did not run.
-    std::optional<exchange::FrameEvent> exchangeOnce(exchange::ExchangeKind kind);
+    // One exchange; how it ended, or none when it did not run.
+    std::optional<Reply> exchangeOnce(exchange::ExchangeKind kind);
     // Up to kTries exchanges until one is accepted (a read: passes the
-    // acceptance tests); the last RX event, or none when stopped first.
-    std::optional<exchange::FrameEvent> untilAccepted(exchange::ExchangeKind kind,
-                                                      bool stoppable = true);
+    // acceptance tests); the last one's ending, or none when stopped first.
+    std::optional<Reply> untilAccepted(exchange::ExchangeKind kind, bool stoppable = true);
 
     [[nodiscard]] bool stopped() const { return m_stopRequested(); }
     [[nodiscard]] QString interruption() const;
@@ -66,8 +70,7 @@ private:
     StepResult analog();
     StepResult teardown();
 
-    exchange::Line m_line;
-    exchange::FrameFanout& m_fanout;
+    exchange::Line& m_line;
     const Plan& m_plan;
     std::function<bool()> m_stopRequested;
     std::function<void(const QString&)> m_progress;
@@ -77,7 +80,7 @@ private:
     exchange::BoardState m_state;
     exchange::Board m_board;
 
-    std::optional<exchange::FrameEvent> m_lastReply;
+    std::optional<Reply> m_lastReply;
     // The port's own words once an exchange failed on it.
     std::optional<QString> m_portFailure;
     // The analog readings of the communication step's reads.

@@ -28,9 +28,8 @@ QJsonValue decimal(std::string_view text) {
 }
 
 // An analog field as a decimal number, when it is one.
-QJsonValue analogNumber(std::string_view field) {
-    const std::optional<std::string> text = protocol::analogDisplayText(field);
-    return text ? decimal(*text) : QJsonValue();
+QJsonValue analogNumber(const protocol::AnalogField& field) {
+    return field.number ? QJsonValue(field.number->value) : QJsonValue();
 }
 
 // What a read reply carries, when it passed the acceptance tests.
@@ -41,20 +40,14 @@ struct ReadFields {
 };
 
 std::optional<ReadFields> readFields(const FrameEvent& event) {
-    if (event.kind != ExchangeKind::Read ||
-        protocol::judgeReadReply(event.bytes) != protocol::Verdict::Accepted)
+    if (event.kind != ExchangeKind::Read || !event.judged || !event.judged->framePassed())
         return std::nullopt;
-    const protocol::ReadReply reply = protocol::decodeReadReply(event.bytes);
+    const protocol::JudgedReply& reply = *event.judged;
     ReadFields fields;
-    for (int k = 7; k >= 0; --k)
-        fields.inputs += reply.inBits[std::size_t(k)];
-    fields.analog1 = analogNumber(reply.analogA);
-    fields.analog2 = analogNumber(reply.analogB);
+    fields.inputs = protocol::lineOrder(reply.inBits);
+    fields.analog1 = analogNumber(reply.analog1);
+    fields.analog2 = analogNumber(reply.analog2);
     return fields;
-}
-
-const char* kindWord(ExchangeKind kind) {
-    return kind == ExchangeKind::Read ? "read" : "write";
 }
 
 std::string jsonLine(const FrameEvent& event) {
@@ -62,7 +55,7 @@ std::string jsonLine(const FrameEvent& event) {
         {"time", QString::fromStdString(trace::isoTime(event.time))},
         {"board", event.board},
         {"address", QString::fromLatin1(event.address.data(), qsizetype(event.address.size()))},
-        {"kind", kindWord(event.kind)},
+        {"kind", exchange::kindWord(event.kind)},
         {"outcome", exchange::outcomeWord(event.outcome)},
         // The trace's milliseconds, so both say the same.
         {"response_ms",
@@ -96,8 +89,9 @@ std::string tableLine(const FrameEvent& event) {
     const std::string inputs = fields ? protocol::readableFrame(fields->inputs) : std::string();
     char line[256];
     std::snprintf(line, sizeof line, kTableFormat, trace::isoTime(event.time).c_str(),
-                  std::to_string(event.board).c_str(), address.c_str(), kindWord(event.kind),
-                  exchange::outcomeWord(event.outcome), response.c_str(), inputs.c_str(),
+                  std::to_string(event.board).c_str(), address.c_str(),
+                  exchange::kindWord(event.kind), exchange::outcomeWord(event.outcome),
+                  response.c_str(), inputs.c_str(),
                   fields ? qPrintable(shownNumber(fields->analog1)) : "",
                   fields ? qPrintable(shownNumber(fields->analog2)) : "");
     // A write has no inputs or readings: no blanks left at its end.

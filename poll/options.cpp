@@ -25,7 +25,9 @@ ParsedOptions failure(const QString& why) {
     return ParsedOptions{std::nullopt, why, {}};
 }
 
-std::optional<long long> wholeNumber(const QString& text, long long from, long long to) {
+// A number as Qt reads one (blanks around it and a minus sign taken), without
+// a leading '+', from `from` to `to`.
+std::optional<long long> numberWithin(const QString& text, long long from, long long to) {
     bool ok = false;
     const long long value = text.toLongLong(&ok);
     if (!ok || value < from || value > to || text.startsWith(QLatin1Char('+')))
@@ -164,14 +166,14 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         if (options.device.isEmpty())
             return failure(QStringLiteral("--device needs a path"));
     } else {
-        const auto number = wholeNumber(parser.value(port), 1, 32767);
+        const auto number = numberWithin(parser.value(port), 1, 32767);
         if (!number)
             return failure(QStringLiteral("--port takes a port number from 1, not '%1'")
                                .arg(shown(parser.value(port))));
         options.port = int(*number);
     }
     if (parser.isSet(speed)) {
-        const auto bits = wholeNumber(parser.value(speed), 1, 4'000'000);
+        const auto bits = numberWithin(parser.value(speed), 1, 4'000'000);
         if (!bits)
             return failure(QStringLiteral("--speed takes bit/s, e.g. 9600, not '%1'")
                                .arg(shown(parser.value(speed))));
@@ -242,7 +244,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     if (parser.isSet(count) && parser.isSet(duration))
         return failure(QStringLiteral("give --count or --duration, not both"));
     if (parser.isSet(count)) {
-        poll.count = wholeNumber(parser.value(count), 1, std::numeric_limits<long long>::max());
+        poll.count = numberWithin(parser.value(count), 1, std::numeric_limits<long long>::max());
         if (!poll.count)
             return failure(QStringLiteral("--count takes a number of board polls from 1, not '%1'")
                                .arg(shown(parser.value(count))));

@@ -1,6 +1,7 @@
 #include "plan.h"
 
 #include "frame_text.h"
+#include "numbers.h"
 
 #include <algorithm>
 #include <charconv>
@@ -20,15 +21,6 @@ std::string_view trimmed(std::string_view text) {
         return {};
     const auto last = text.find_last_not_of(" \t\r");
     return text.substr(first, last - first + 1);
-}
-
-std::optional<long long> wholeNumber(std::string_view text) {
-    long long value = 0;
-    const auto* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end)
-        return std::nullopt;
-    return value;
 }
 
 std::optional<double> number(std::string_view text) {
@@ -74,7 +66,10 @@ struct Failure {
 }
 
 // "1>1,2>2,...": output k drives input j. Each output and each input at most
-// once, or a lit input could not be put down to one output.
+// once, or a lit input could not be put down to one output. riosim's --cross
+// reads the same items differently on purpose: no blanks (it comes from a
+// command line, not a hand-edited file), and an input may be named by several
+// outputs, a wiring fault it plays.
 std::vector<LoopLink> parseMap(int line, std::string_view text) {
     std::vector<LoopLink> links;
     std::set<int> outputs, inputs;
@@ -82,10 +77,10 @@ std::vector<LoopLink> parseMap(int line, std::string_view text) {
         const auto arrow = item.find('>');
         const auto output = arrow == std::string_view::npos
                                 ? std::nullopt
-                                : wholeNumber(trimmed(item.substr(0, arrow)));
+                                : protocol::digitsNumber<long long>(trimmed(item.substr(0, arrow)));
         const auto input = arrow == std::string_view::npos
                                ? std::nullopt
-                               : wholeNumber(trimmed(item.substr(arrow + 1)));
+                               : protocol::digitsNumber<long long>(trimmed(item.substr(arrow + 1)));
         if (!output || !input || *output < 1 || *output > 8 || *input < 1 || *input > 8)
             refuse(line,
                    "map entry '" + excerpt(item) + "' is not OUTPUT>INPUT with both from 1 to 8");
@@ -170,7 +165,7 @@ private:
     void setValue(int line, const std::string& key, std::string_view value) {
         const std::string where = "[" + m_section + "] " + key + "=" + excerpt(value) + ": ";
         if (m_section == "line" && key == "speed") {
-            const auto speed = wholeNumber(value);
+            const auto speed = protocol::digitsNumber<long long>(value);
             if (!speed || *speed < 1 || *speed > 4'000'000)
                 refuse(line, where + "the speed is a whole number of bit/s, e.g. 9600");
             m_plan.speed = std::int32_t(*speed);
@@ -180,12 +175,12 @@ private:
                 refuse(line, where + "the board address is one or two characters, e.g. 01");
             m_plan.board = *address;
         } else if (m_section == "communication" && key == "cycles") {
-            const auto cycles = wholeNumber(value);
+            const auto cycles = protocol::digitsNumber<long long>(value);
             if (!cycles || *cycles < 1 || *cycles > 1'000'000)
                 refuse(line, where + "cycles is a whole number from 1");
             m_plan.communication->cycles = int(*cycles);
         } else if (m_section == "communication" && key == "max_failures") {
-            const auto failures = wholeNumber(value);
+            const auto failures = protocol::digitsNumber<long long>(value);
             if (!failures || *failures < 0 || *failures > 2'000'000)
                 refuse(line, where + "max_failures is a whole number from 0");
             m_plan.communication->maxFailures = int(*failures);

@@ -8,7 +8,7 @@ using namespace std::chrono;
 
 } // namespace
 
-Poller::Poller(const exchange::Line& line, const PollSettings& settings, QObject* parent)
+Poller::Poller(exchange::Line& line, const PollSettings& settings, QObject* parent)
     : QObject(parent), m_line(line), m_settings(settings) {
     std::vector<exchange::Board> boards;
     for (std::size_t i = 0; i < m_settings.boards.size(); ++i) {
@@ -43,12 +43,10 @@ void Poller::stop() {
     m_next.stop();
     m_deadline.stop();
     if (m_ticking) {
-        // The exchange in flight finishes; holding both busy flags keeps any
-        // exchange after it in this tick off the line, as the flags keep a
-        // nested tick's exchanges off it in the panel. The read or write in
-        // flight clears only its own flag when its wait ends.
-        *m_line.readBusy = 1;
-        *m_line.writeBusy = 1;
+        // The exchange in flight finishes; the line refuses any exchange
+        // after it in this tick, as a busy line refuses a nested tick's
+        // exchanges in the panel.
+        m_line.refuseExchanges();
         return;
     }
     finish();
@@ -59,7 +57,7 @@ void Poller::tick() {
         return;
     const auto began = steady_clock::now();
     m_ticking = true;
-    m_timer->Timer1_Timer();
+    m_timer->tick();
     m_ticking = false;
     ++m_polls;
     if (m_stopping || (m_settings.count && m_polls >= *m_settings.count)) {

@@ -20,7 +20,7 @@ namespace rio::poll {
 class Poller : public QObject {
     Q_OBJECT
 public:
-    Poller(const exchange::Line& line, const PollSettings& settings, QObject* parent = nullptr);
+    Poller(exchange::Line& line, const PollSettings& settings, QObject* parent = nullptr);
 
     // The first board poll runs from the event loop, at once.
     void start();
@@ -37,7 +37,7 @@ private:
     void tick();
     void finish();
 
-    exchange::Line m_line;
+    exchange::Line& m_line;
     PollSettings m_settings;
     // Fixed in size at construction: the boards point into them.
     std::vector<std::unique_ptr<RecordingDisplay>> m_displays;

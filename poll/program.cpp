@@ -59,25 +59,6 @@ std::unique_ptr<serial::QtSerialControl> openPort(const Options& options, std::i
     return port;
 }
 
-// The line the exchanges share, with what it points at.
-struct LineParts {
-    std::unique_ptr<serial::QtSerialControl> port;
-    std::int16_t readBusy = 0;
-    std::int16_t writeBusy = 0;
-    std::int32_t speed = 9600;
-    exchange::QtEventPump pump;
-    exchange::FrameFanout observers;
-
-    [[nodiscard]] exchange::Line line() {
-        return exchange::Line{.port = port.get(),
-                              .readBusy = &readBusy,
-                              .writeBusy = &writeBusy,
-                              .speed = &speed,
-                              .pump = &pump,
-                              .observer = &observers};
-    }
-};
-
 // The steps of a test that could not start: the first the plan holds (all,
 // when the plan is unknown) carries the reason as its error, the others are
 // not run. Nothing was sent, so teardown has nothing to undo.
@@ -139,8 +120,7 @@ int finishTest(const Options& options, TestRecord& record, const QString& report
 
 int runPolling(const Options& options, StopSignals& stop) {
     const PollSettings& settings = options.poll;
-    LineParts parts;
-    parts.speed = options.speed.value_or(9600);
+    const std::int32_t speed = options.speed.value_or(9600);
 
     trace::TraceWriter traceFile;
     if (!settings.tracePath.isEmpty()) {
@@ -163,23 +143,27 @@ int runPolling(const Options& options, StopSignals& stop) {
                     .arg(settings.tracePath, traceFile.reason()));
             return 2;
         }
-        parts.observers.add(&traceFile);
     }
+    std::unique_ptr<serial::QtSerialControl> port;
     try {
-        parts.port = openPort(options, parts.speed);
+        port = openPort(options, speed);
     } catch (const serial::PortError& error) {
         say(QStringLiteral("could not open the port %1: %2")
                 .arg(portName(options), QString::fromLocal8Bit(error.what())));
         return 2;
     }
 
+    exchange::Line line(*port);
+    line.speed() = speed;
     ExchangePrinter printer(settings.format, stdout);
     trace::LineCounters counters;
     trace::CountersObserver counting(counters);
-    parts.observers.add(&printer);
-    parts.observers.add(&counting);
+    if (!settings.tracePath.isEmpty())
+        line.frames().add(&traceFile);
+    line.frames().add(&printer);
+    line.frames().add(&counting);
 
-    Poller poller(parts.line(), settings);
+    Poller poller(line, settings);
     QObject::connect(&stop, &StopSignals::stopRequested, &poller, &Poller::stop);
     // Polling goes on while standard output or the trace keeps its exchanges;
     // with both gone nobody would learn them, and the run ends as if its
@@ -257,10 +241,10 @@ int runBoardTest(const Options& options, StopSignals& stop) {
         }
     }
 
-    LineParts parts;
-    parts.speed = options.speed.value_or(plan.speed);
+    const std::int32_t speed = options.speed.value_or(plan.speed);
+    std::unique_ptr<serial::QtSerialControl> port;
     try {
-        parts.port = openPort(options, parts.speed);
+        port = openPort(options, speed);
     } catch (const serial::PortError& error) {
         record.message = QStringLiteral("could not open the port %1: %2")
                              .arg(portName(options), QString::fromLocal8Bit(error.what()));
@@ -269,10 +253,12 @@ int runBoardTest(const Options& options, StopSignals& stop) {
         return finishTest(options, record);
     }
 
-    BoardTest test(parts.line(), parts.observers, plan, [&stop] { return stop.requested(); });
+    exchange::Line line(*port);
+    line.speed() = speed;
+    BoardTest test(line, plan, [&stop] { return stop.requested(); });
     test.setStopReason([&stop] { return stop.name(); });
     test.setProgress([&](const QString& step) {
-        say(QStringLiteral("%1: board %2 at %3 bit/s").arg(step, record.address).arg(parts.speed));
+        say(QStringLiteral("%1: board %2 at %3 bit/s").arg(step, record.address).arg(speed));
     });
     record.steps = test.run();
     if (stop.requested())

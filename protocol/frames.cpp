@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <system_error>
+#include <utility>
 
 namespace rio::protocol {
 
@@ -60,8 +61,8 @@ std::string buildWriteRequest(std::string_view addr, const Bits& outBits) {
     frame += ENQ;
     frame += twoBytes(addr, scratch);
     frame += 'W';
-    for (int k = 7; k >= 0; --k)
-        frame += outBits[static_cast<std::size_t>(k)];
+    for (std::size_t i = 0; i < outBits.size(); ++i)
+        frame += outBits[linePosition(static_cast<int>(i) + 1)];
     frame += EOT;
     return frame;
 }
@@ -94,14 +95,15 @@ Verdict judgeWriteReply(std::string_view reply) {
 
 ReadReply decodeReadReply(std::string_view reply) {
     ReadReply decoded{};
+    // The inputs are positions 5 to 12, in line order.
     for (std::size_t k = 0; k < decoded.inBits.size(); ++k)
-        decoded.inBits[k] = at(reply, 12 - k).value_or('\0');
+        decoded.inBits[k] = at(reply, 5 + linePosition(static_cast<int>(k) + 1)).value_or('\0');
     decoded.analogA = std::string(reply.substr(std::min<std::size_t>(12, reply.size()), 4));
     decoded.analogB = std::string(reply.substr(std::min<std::size_t>(16, reply.size()), 4));
     return decoded;
 }
 
-std::optional<std::string> analogDisplayText(std::string_view field) {
+std::optional<AnalogNumber> analogNumber(std::string_view field) {
     while (!field.empty() && field.front() == ' ')
         field.remove_prefix(1);
     while (!field.empty() && field.back() == ' ')
@@ -138,7 +140,31 @@ std::optional<std::string> analogDisplayText(std::string_view field) {
     auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
     if (written.ec != std::errc())
         return std::nullopt;
-    return std::string(text, written.ptr);
+    // The shortest text that reads back as exactly this value.
+    return AnalogNumber{std::string(text, written.ptr), value};
+}
+
+std::optional<std::string> analogDisplayText(std::string_view field) {
+    std::optional<AnalogNumber> number = analogNumber(field);
+    if (!number)
+        return std::nullopt;
+    return std::move(number->text);
+}
+
+std::string lineOrder(const Bits& bits) {
+    std::string states(bits.size(), '0');
+    for (std::size_t i = 0; i < bits.size(); ++i)
+        states[linePosition(static_cast<int>(i) + 1)] = bits[i];
+    return states;
+}
+
+Bits fromLineOrder(std::string_view eight) {
+    Bits bits{};
+    for (std::size_t i = 0; i < bits.size(); ++i)
+        if (const std::size_t position = linePosition(static_cast<int>(i) + 1);
+            position < eight.size())
+            bits[i] = eight[position];
+    return bits;
 }
 
 } // namespace rio::protocol

@@ -52,6 +52,9 @@ enum class Verdict {
     NoAck,        // position 1 is not ACK
     WrongCommand, // position 4 is not the request's command letter
     WrongLength,  // a read reply that is not exactly 21 bytes
+    // A read reply that passed every frame test, but an analog field is not
+    // a number. Only a judged reply (judgeRead) says so.
+    AnalogNotNumber,
 };
 
 // ETX at 21, ACK at 1, 'R' at 4, length exactly 21 — in that order.
@@ -68,10 +71,30 @@ struct ReadReply {
 // Takes an accepted read reply (judgeReadReply gave Accepted).
 [[nodiscard]] ReadReply decodeReadReply(std::string_view reply);
 
-// The number in a four-character analog field in plain decimal notation,
-// leading zeros dropped ("0512" shows as "512"), or nothing when the field is
-// not a number. Blanks around the number, a sign and a decimal point are taken;
-// anything else is not a number.
+// An analog field read as a number: the text it shows as and its value.
+struct AnalogNumber {
+    std::string text; // plain decimal notation: "512", "-1.5"
+    double value = 0;
+};
+
+// The number in a four-character analog field, leading zeros dropped ("0512"
+// shows as "512"), or nothing when the field is not a number. Blanks around
+// the number, a sign and a decimal point are taken; anything else is not a
+// number. The value is the one the text reads as.
+[[nodiscard]] std::optional<AnalogNumber> analogNumber(std::string_view field);
+
+// analogNumber's text alone.
 [[nodiscard]] std::optional<std::string> analogDisplayText(std::string_view field);
+
+// Input or output k (1 to 8, as the panel captions them) sits at index 8 - k
+// of eight states as the line carries them, 8 first; in Bits it is index k - 1.
+[[nodiscard]] constexpr std::size_t linePosition(int k) {
+    return static_cast<std::size_t>(8 - k);
+}
+// The eight states as the line carries them: "00000101" has 1 and 3 on.
+[[nodiscard]] std::string lineOrder(const Bits& bits);
+// Eight states as the line carries them into Bits; a state missing from a
+// shorter text is NUL, bytes past eight are not read.
+[[nodiscard]] Bits fromLineOrder(std::string_view eight);
 
 } // namespace rio::protocol

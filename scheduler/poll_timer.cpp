@@ -5,7 +5,7 @@
 
 namespace rio::scheduler {
 
-PollTimer::PollTimer(const exchange::Line& line, std::vector<exchange::Board> boards)
+PollTimer::PollTimer(exchange::Line& line, std::vector<exchange::Board> boards)
     : m_line(line), m_boards(std::move(boards)) {
     assert(!m_boards.empty() && m_boards.size() <= 3);
 }
@@ -15,7 +15,7 @@ void PollTimer::serve(std::size_t index) {
     exchange::writeBoard(m_line, m_boards[index]);
 }
 
-void PollTimer::Timer1_Timer() {
+void PollTimer::tick() {
     struct Depth {
         int& depth;
         explicit Depth(int& d) : depth(d) { ++depth; }

@@ -12,14 +12,15 @@ namespace rio::scheduler {
 class PollTimer {
 public:
     // One to three boards, served in the order given.
-    PollTimer(const exchange::Line& line, std::vector<exchange::Board> boards);
+    PollTimer(exchange::Line& line, std::vector<exchange::Board> boards);
 
-    // One tick. Ticks that fall due while an exchange waits run nested inside
-    // its pump: their exchanges find the line busy and return at once. Only
+    // One tick of the poll timer: serves the board whose turn it is, then
+    // moves the turn on. Ticks that fall due while an exchange waits run
+    // nested inside its pump: their exchanges find the line busy and return at once. Only
     // the outermost tick moves the turn on, so a board whose exchanges take
     // longer than a tick — a slow line, a slow or silent board — never makes
     // the turn skip the boards after it.
-    void Timer1_Timer();
+    void tick();
 
     // The index of the board whose turn it is; kept across ticks and across
     // START and STOP, so polling resumes with the board whose turn came next.
@@ -33,7 +34,7 @@ public:
 private:
     void serve(std::size_t index);
 
-    exchange::Line m_line;
+    exchange::Line& m_line;
     std::vector<exchange::Board> m_boards;
     std::int16_t m_turn = 0;
     int m_depth = 0;

@@ -36,7 +36,7 @@ bool isStates(const std::string& text) {
 
 // An input or output number as captioned on the panel, 1..8.
 std::optional<int> bitNumber(std::string_view text) {
-    const auto k = wholeNumber<int>(text);
+    const auto k = protocol::digitsNumber<int>(text);
     if (!k || *k < kFirstBit || *k > kLastBit)
         return std::nullopt;
     return k;
@@ -58,7 +58,10 @@ std::optional<std::vector<StuckInput>> stuckList(const std::string& text) {
     return stuck;
 }
 
-// "1>2,2>1": output 1 drives input 2 and output 2 input 1.
+// "1>2,2>1": output 1 drives input 2 and output 2 input 1. Each output once,
+// but an input may be driven by several: the fixture fault it plays. A board
+// test plan's map reads the same items with blanks allowed around the numbers
+// and each input once, since the test must put a lit input down to one output.
 std::optional<std::vector<Wire>> wireList(const std::string& text) {
     std::vector<Wire> wires;
     for (const auto& item : splitOn(text, ',')) {
@@ -183,12 +186,12 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
             options.device = *v;
         } else if (flag == "--baud") {
             const auto v = value();
-            baud = v ? wholeNumber<int>(*v) : std::nullopt;
+            baud = v ? protocol::digitsNumber<int>(*v) : std::nullopt;
             if (!baud || *baud == 0)
                 return failure("--baud needs a speed in bits per second");
         } else if (flag == "--turnaround") {
             const auto v = value();
-            const auto ms = v ? wholeNumber<long long>(*v) : std::nullopt;
+            const auto ms = v ? protocol::digitsNumber<long long>(*v) : std::nullopt;
             if (!ms || *ms > kLongestWait.count())
                 return failure("--turnaround needs whole milliseconds, at most " +
                                std::to_string(kLongestWait.count()) + " (a year)");
@@ -251,8 +254,9 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         if (!b)
             return failure("--analog for " + shown(address) + ", which is not among --boards");
         const auto parts = splitOn(text, ',');
-        const auto a = parts.size() == 2 ? wholeNumber<int>(parts[0]) : std::nullopt;
-        const auto bValue = parts.size() == 2 ? wholeNumber<int>(parts[1]) : std::nullopt;
+        const auto a = parts.size() == 2 ? protocol::digitsNumber<int>(parts[0]) : std::nullopt;
+        const auto bValue =
+            parts.size() == 2 ? protocol::digitsNumber<int>(parts[1]) : std::nullopt;
         if (!a || !bValue || *a > 9999 || *bValue > 9999)
             return failure("--analog takes two readings 0..9999 as A,B, not '" + shown(text) + "'");
         b->analogA = *a;

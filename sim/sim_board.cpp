@@ -19,11 +19,6 @@ constexpr int kAnalogMax = 9999;
 constexpr std::size_t kGarbageMin = 5;
 constexpr std::size_t kGarbageMax = 30;
 
-// Where input or output k sits in a frame's eight states.
-std::size_t lineIndex(int k) {
-    return static_cast<std::size_t>(kLastBit - k);
-}
-
 void checkBit(int k, const char* what) {
     if (k < kFirstBit || k > kLastBit)
         throw std::invalid_argument(std::string(what) + " is numbered 1..8");
@@ -45,7 +40,7 @@ void checkAnalog(int value) {
 namespace {
 
 std::optional<std::chrono::milliseconds> waitOf(std::string_view text) {
-    const auto ms = wholeNumber<long long>(text);
+    const auto ms = protocol::digitsNumber<long long>(text);
     if (!ms || *ms > kLongestWait.count())
         return std::nullopt;
     return std::chrono::milliseconds(*ms);
@@ -83,14 +78,14 @@ std::optional<Behaviour> parseBehaviour(std::string_view text) {
         const auto second = rest.find(':');
         if (second == std::string_view::npos)
             return std::nullopt;
-        const auto size = wholeNumber<long>(rest.substr(0, second));
+        const auto size = protocol::digitsNumber<long>(rest.substr(0, second));
         const auto wait = waitOf(rest.substr(second + 1));
         if (!size || *size == 0 || !wait)
             return std::nullopt;
         return Behaviour{BehaviourKind::Split, *wait, static_cast<std::size_t>(*size)};
     }
     if (name == "intermittent") {
-        const auto every = wholeNumber<std::size_t>(rest);
+        const auto every = protocol::digitsNumber<std::size_t>(rest);
         if (!every || *every == 0)
             return std::nullopt;
         return Behaviour{BehaviourKind::Intermittent, {}, 0, *every};
@@ -172,7 +167,8 @@ std::string Board::inputs() const {
                 if (wire.output == output)
                     input = wire.input;
             }
-            drivers[lineIndex(input)].push_back(m_outputs[lineIndex(output)]);
+            drivers[protocol::linePosition(input)].push_back(
+                m_outputs[protocol::linePosition(output)]);
         }
         for (std::size_t i = 0; i < kStateCount; ++i) {
             const auto& d = drivers[i];
@@ -183,7 +179,7 @@ std::string Board::inputs() const {
         }
     }
     for (const auto& stuck : m_config.stuckInputs)
-        states[lineIndex(stuck.input)] = stuck.state;
+        states[protocol::linePosition(stuck.input)] = stuck.state;
     return states;
 }
 

@@ -3,11 +3,10 @@
 // it puts on the line for a request. No I/O and no clock here; the line engine
 // in simulator.cpp decides when the bytes leave.
 
+#include "numbers.h"
 #include "request_parser.h"
 
-#include <charconv>
 #include <chrono>
-#include <concepts>
 #include <cstddef>
 #include <optional>
 #include <random>
@@ -16,18 +15,6 @@
 #include <vector>
 
 namespace rio::sim {
-
-// The simulator's one reader of numbers, for behaviours and the command line:
-// decimal digits only, within T. No sign, blank or unit: "250" but not "-1",
-// " 7" or "5ms".
-template <std::integral T> [[nodiscard]] std::optional<T> wholeNumber(std::string_view text) {
-    T value = 0;
-    const auto* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end || value < 0)
-        return std::nullopt;
-    return value;
-}
 
 enum class BehaviourKind {
     Normal,

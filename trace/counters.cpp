@@ -1,6 +1,7 @@
 #include "counters.h"
 
 #include "frame_text.h"
+#include "numbers.h"
 #include "trace_format.h"
 
 #include <QDateTime>
@@ -15,12 +16,6 @@ using namespace std::chrono;
 using exchange::Direction;
 using exchange::ExchangeKind;
 using exchange::FrameOutcome;
-
-// The index of the nearest-rank percentile among n sorted values.
-std::size_t rankIndex(std::size_t n, std::size_t percent) {
-    const std::size_t rank = (n * percent + 99) / 100;
-    return std::max<std::size_t>(rank, 1) - 1;
-}
 
 QString msText(microseconds duration) {
     return QString::fromLatin1(millisecondsText(duration)) + QStringLiteral(" ms");
@@ -127,10 +122,10 @@ std::optional<ResponseTimes> LineCounters::responseTimes(int number) const {
     times.samples = n;
     times.last = b->responses[(b->nextResponse + kResponseWindow - 1) % kResponseWindow];
     times.max = *std::max_element(first, end);
-    const auto median = first + static_cast<std::ptrdiff_t>(rankIndex(n, 50));
+    const auto median = first + static_cast<std::ptrdiff_t>(protocol::nearestRankIndex(n, 50));
     std::nth_element(first, median, end);
     times.median = *median;
-    const auto p95 = first + static_cast<std::ptrdiff_t>(rankIndex(n, 95));
+    const auto p95 = first + static_cast<std::ptrdiff_t>(protocol::nearestRankIndex(n, 95));
     std::nth_element(first, p95, end);
     times.p95 = *p95;
     return times;

@@ -45,10 +45,6 @@ const char* directionWord(exchange::Direction direction) {
     return direction == exchange::Direction::Tx ? "TX" : "RX";
 }
 
-const char* kindWord(exchange::ExchangeKind kind) {
-    return kind == exchange::ExchangeKind::Read ? "read" : "write";
-}
-
 } // namespace
 
 void appendCsvField(std::string& line, std::string_view text, CsvGuard guard) {
@@ -128,7 +124,7 @@ void appendTraceRow(std::string& line, const exchange::FrameEvent& event) {
     line += ',';
     line += directionWord(event.direction);
     line += ',';
-    line += kindWord(event.kind);
+    line += exchange::kindWord(event.kind);
     line += ',';
     appendCsvField(line, protocol::readableFrame(event.bytes));
     line += ',';

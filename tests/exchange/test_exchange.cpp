@@ -62,22 +62,18 @@ struct CountingPump : EventPump {
 
 struct Rig {
     rio::test::FakePort port;
-    CountingPump pump;
+    Line line{port, std::make_unique<CountingPump>()};
+    CountingPump& pump = static_cast<CountingPump&>(line.pump());
     RecordingDisplay display;
-    std::int16_t readBusy = 0, writeBusy = 0;
-    std::int32_t speed = 9600;
+    std::int16_t &readBusy = line.readBusy(), &writeBusy = line.writeBusy();
     BoardState state;
     rio::protocol::BoardAddr& addr = state.address;
     Bits& out = state.outBits;
     std::optional<Bits>& in = state.inBits;
     std::string &adA = state.adRawA, &adB = state.adRawB;
-    Line line{.port = &port,
-              .readBusy = &readBusy,
-              .writeBusy = &writeBusy,
-              .speed = &speed,
-              .pump = &pump};
     Board board(int number = 1) { return {.number = number, .display = &display, .state = &state}; }
     Rig() {
+        line.speed() = 9600;
         state.address = "01";
         state.outBits.fill('0');
         port.setPortOpen(true);
@@ -387,6 +383,20 @@ private slots:
         QVERIFY(rig.display.statuses.isEmpty());
         QCOMPARE(rig.readBusy, readBusy);
         QCOMPARE(rig.writeBusy, writeBusy);
+    }
+
+    void refusingLineStartsNothing() {
+        // How riopoll stops: the flags stay as they are, nothing is sent,
+        // pumped or shown.
+        Rig rig;
+        rig.line.refuseExchanges();
+        readBoard(rig.line, rig.board());
+        writeBoard(rig.line, rig.board());
+        QVERIFY(rig.port.sent.empty());
+        QCOMPARE(rig.pump.pumps, 0);
+        QVERIFY(rig.display.statuses.isEmpty());
+        QCOMPARE(rig.readBusy, 0);
+        QCOMPARE(rig.writeBusy, 0);
     }
 
     void nestedExchangeDuringAWaitIsRefused() {

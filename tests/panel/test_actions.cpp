@@ -5,6 +5,7 @@
 #include "fake_port.h"
 #include "form1.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -33,6 +34,19 @@ std::unique_ptr<Panel> makePanel(bool load = true) {
 }
 
 const Bits kAllOff{'0', '0', '0', '0', '0', '0', '0', '0'};
+
+// The program's pump, counted.
+struct CountingPump : rio::exchange::EventPump {
+    explicit CountingPump(int& pumps) : m_pumps(pumps) {}
+    void pumpOnce() override {
+        ++m_pumps;
+        QCoreApplication::processEvents();
+    }
+    void pumpUntil(rio::exchange::Clock::time_point) override { pumpOnce(); }
+    void beginWait(std::chrono::microseconds) override {}
+    void endWait() override {}
+    int& m_pumps;
+};
 
 void retype(QLineEdit* box, const QString& text) {
     box->setFocus();
@@ -180,6 +194,20 @@ private slots:
         QCOMPARE(form.Command4[5]->backColor(), kGreen);
         QCOMPARE(form.OutBits1[5], '1');
         QVERIFY(panel->port->sent.empty()); // nothing goes out at once
+    }
+
+    void handlersPumpThroughTheLine() {
+        // A test or benchmark pump sees every pump the panel makes, not only
+        // the exchanges'.
+        int pumps = 0;
+        Form1 form(std::make_unique<rio::test::FakePort>(), std::make_unique<CountingPump>(pumps));
+        form.setProcessEnd([](int) {});
+        form.Form_Load();
+        pumps = 0;
+        QTest::mouseClick(form.Command4[0], Qt::LeftButton);
+        QCOMPARE(pumps, 1);
+        QTest::mouseClick(form.Command2, Qt::LeftButton);
+        QCOMPARE(pumps, 2);
     }
 
     void keyboardTogglesAnOutput() {

@@ -104,16 +104,8 @@ private slots:
         rio::test::FakePort port;
         port.respond = answer;
         port.setPortOpen(true);
-        std::int16_t readBusy = 0, writeBusy = 0;
-        const std::int32_t speed = 115200;
-        rio::exchange::QtEventPump pump;
-        rio::exchange::FrameFanout observers;
-        const rio::exchange::Line line{.port = &port,
-                                       .readBusy = &readBusy,
-                                       .writeBusy = &writeBusy,
-                                       .speed = &speed,
-                                       .pump = &pump,
-                                       .observer = &observers};
+        rio::exchange::Line line(port);
+        line.speed() = 115200;
         PollSettings settings;
         settings.boards = {"01"};
         settings.duration = duration;
@@ -150,6 +142,8 @@ private slots:
         event.bytes = ack + "01R" + inputs.toStdString() + "0512" + "1023" + etx;
         event.outcome = rio::exchange::FrameOutcome::Ok;
         event.response = 2500us;
+        const rio::protocol::JudgedReply judged = rio::protocol::judgeRead(event.bytes);
+        event.judged = &judged;
         const ExchangePrinter printer(OutputFormat::Table, stdout);
         const QString line = QString::fromStdString(printer.line(event));
         QVERIFY2(line.endsWith(shown), qPrintable(line));

@@ -1,6 +1,7 @@
 // Frames written by hand from the frame tables, never built with the code
 // under test.
 #include "frames.h"
+#include "judged_reply.h"
 
 #include <QTest>
 
@@ -18,6 +19,13 @@ const std::string enq = "\x05", eot = "\x04", ack = "\x06", etx = "\x03";
 std::string goodRead(const std::string& inputs = "10000001", const std::string& a = "0512",
                      const std::string& b = "1023") {
     return ack + "01R" + inputs + a + b + etx;
+}
+
+// A judged field's text, or nothing when it is not a number.
+std::optional<std::string> shown(const AnalogField& field) {
+    if (!field.number)
+        return std::nullopt;
+    return field.number->text;
 }
 
 } // namespace
@@ -199,6 +207,81 @@ private slots:
         QFETCH(std::string, field);
         QFETCH(std::optional<std::string>, shown);
         QCOMPARE(analogDisplayText(field), shown);
+    }
+
+    // The one judgement every reader of a reply uses: the verdict with the
+    // analog rule on top of the frame tests, the inputs and both fields.
+    void judgedRead_data() {
+        QTest::addColumn<std::string>("reply");
+        QTest::addColumn<Verdict>("verdict");
+        QTest::addColumn<std::string>("inputs"); // as on the line; empty when none
+        QTest::addColumn<std::optional<std::string>>("text1");
+        QTest::addColumn<std::optional<std::string>>("text2");
+        QTest::addColumn<double>("value1");
+        QTest::addColumn<double>("value2");
+        const std::optional<std::string> none;
+        QTest::newRow("worked example")
+            << goodRead() << Verdict::Accepted << "10000001"s << std::optional("512"s)
+            << std::optional("1023"s) << 512.0 << 1023.0;
+        QTest::newRow("sign and point")
+            << goodRead("00000101", "-1.5", " 07 ") << Verdict::Accepted << "00000101"s
+            << std::optional("-1.5"s) << std::optional("7"s) << -1.5 << 7.0;
+        QTest::newRow("first field not a number")
+            << goodRead("11000000", "12A4") << Verdict::AnalogNotNumber << "11000000"s << none
+            << std::optional("1023"s) << 0.0 << 1023.0;
+        QTest::newRow("second field blank")
+            << goodRead("00000001", "0512", "    ") << Verdict::AnalogNotNumber << "00000001"s
+            << std::optional("512"s) << none << 512.0 << 0.0;
+        QTest::newRow("too long with a bad field: length decides")
+            << goodRead("10000001", "ABCD") + "x" << Verdict::WrongLength << ""s << none << none
+            << 0.0 << 0.0;
+        QTest::newRow("NAK with a bad field: ACK decides")
+            << "\x15"s + "01R10000001ABCD1023" + etx << Verdict::NoAck << ""s << none << none << 0.0
+            << 0.0;
+        QTest::newRow("W in a read reply")
+            << ack + "01W1000000105121023"s + etx << Verdict::WrongCommand << ""s << none << none
+            << 0.0 << 0.0;
+        QTest::newRow("nothing") << ""s << Verdict::NoEtx << ""s << none << none << 0.0 << 0.0;
+    }
+    void judgedRead() {
+        QFETCH(std::string, reply);
+        QFETCH(Verdict, verdict);
+        QFETCH(std::string, inputs);
+        QFETCH(std::optional<std::string>, text1);
+        QFETCH(std::optional<std::string>, text2);
+        QFETCH(double, value1);
+        QFETCH(double, value2);
+        const JudgedReply judged = judgeRead(reply);
+        QCOMPARE(judged.verdict, verdict);
+        QCOMPARE(judged.accepted(), verdict == Verdict::Accepted);
+        QCOMPARE(judged.framePassed(), !inputs.empty());
+        if (inputs.empty())
+            return;
+        QCOMPARE(lineOrder(judged.inBits), inputs);
+        QCOMPARE(judged.analog1.field, reply.substr(12, 4));
+        QCOMPARE(judged.analog2.field, reply.substr(16, 4));
+        QCOMPARE(shown(judged.analog1), text1);
+        QCOMPARE(shown(judged.analog2), text2);
+        if (text1)
+            QCOMPARE(judged.analog1.number->value, value1);
+        if (text2)
+            QCOMPARE(judged.analog2.number->value, value2);
+    }
+
+    void judgedWrite_data() {
+        QTest::addColumn<std::string>("reply");
+        QTest::addColumn<Verdict>("verdict");
+        QTest::newRow("13 bytes") << ack + "03W00000001"s + etx << Verdict::Accepted;
+        QTest::newRow("stray after ETX") << ack + "03W00000001"s + etx + "z" << Verdict::Accepted;
+        QTest::newRow("R in a write reply") << ack + "03R00000001"s + etx << Verdict::WrongCommand;
+        QTest::newRow("ETX at 12") << ack + "03W0000000"s + etx << Verdict::NoEtx;
+    }
+    void judgedWrite() {
+        QFETCH(std::string, reply);
+        QFETCH(Verdict, verdict);
+        const JudgedReply judged = judgeWrite(reply);
+        QCOMPARE(judged.verdict, verdict);
+        QCOMPARE(judged.accepted(), verdict == Verdict::Accepted);
     }
 
     void decodeNeverReadsPastTheEnd() {
