@@ -9,6 +9,7 @@
 #include "qt_serial_control.h"
 #include "report.h"
 #include "settings_text.h"
+#include "stored_run.h"
 #include "trace_writer.h"
 
 #include <QCoreApplication>
@@ -106,9 +107,10 @@ std::vector<StepResult> stepsNotRun(const Plan* plan, const QString& reason) {
     return steps;
 }
 
-// Writes the report when asked for, prints the summary, and gives the exit
-// status: the verdict's, or 2 when the report asked for cannot be written.
-int finishTest(const Options& options, TestRecord& record) {
+// Writes the report when asked for, completes the stored run, prints the
+// summary, and gives the exit status: the verdict's, or 2 when the report or
+// the stored run asked for cannot be written.
+int finishTest(const Options& options, TestRecord& record, StoredRun& stored) {
     record.end = WallClock::now();
     QString folder;
     bool reportFailed = false;
@@ -120,10 +122,13 @@ int finishTest(const Options& options, TestRecord& record) {
             reportFailed = true;
         }
     }
-    const QString summary = summaryText(record, folder);
+    const QString notStored = stored.complete(record);
+    QString summary = summaryText(record, folder);
+    if (!notStored.isEmpty())
+        summary += QStringLiteral("result not stored: %1\n").arg(notStored);
     std::fputs(qUtf8Printable(summary), stdout);
     std::fflush(stdout);
-    return reportFailed ? 2 : exitStatus(record.verdict());
+    return reportFailed || !notStored.isEmpty() ? 2 : exitStatus(record.verdict());
 }
 
 } // namespace
@@ -182,6 +187,18 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     record.unit = options.test->unit;
     record.host = QSysInfo::machineHostName();
     record.planFile = options.test->planPath;
+    record.station = options.test->station.isEmpty() ? record.host : options.test->station;
+    record.version = QCoreApplication::applicationName() + QLatin1Char(' ') +
+                     QCoreApplication::applicationVersion();
+
+    // The run is in the store as RUNNING before anything can be sent.
+    StoredRun stored(options.test->store);
+    if (const QString why = stored.begin(record); !why.isEmpty()) {
+        record.message = QStringLiteral("the results store cannot be written: %1").arg(why);
+        say(record.message);
+        record.steps = stepsNotRun(nullptr, record.message);
+        return finishTest(options, record, stored);
+    }
 
     // Everything that can refuse the test does so before a byte is sent.
     QFile file(options.test->planPath);
@@ -190,7 +207,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
                              .arg(options.test->planPath, file.errorString());
         say(record.message);
         record.steps = stepsNotRun(nullptr, record.message);
-        return finishTest(options, record);
+        return finishTest(options, record, stored);
     }
     const QByteArray text = file.readAll();
     record.planSha256 =
@@ -204,7 +221,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
         say(QStringLiteral("%1: %2").arg(options.test->planPath,
                                          QString::fromStdString(describe(parsed.error))));
         record.steps = stepsNotRun(nullptr, record.message);
-        return finishTest(options, record);
+        return finishTest(options, record, stored);
     }
     const Plan& plan = *parsed.plan;
     record.address = QString::fromLatin1(plan.board.data(), qsizetype(plan.board.size()));
@@ -218,7 +235,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
                              .arg(portName(options), QString::fromLocal8Bit(error.what()));
         say(record.message);
         record.steps = stepsNotRun(&plan, record.message);
-        return finishTest(options, record);
+        return finishTest(options, record, stored);
     }
 
     BoardTest test(parts.line(), parts.observers, plan, [&stop] { return stop.requested(); });
@@ -229,7 +246,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     record.steps = test.run();
     if (stop.requested())
         record.message = QStringLiteral("interrupted by %1").arg(stop.name());
-    return finishTest(options, record);
+    return finishTest(options, record, stored);
 }
 
 } // namespace rio::poll
