@@ -162,7 +162,7 @@ private slots:
 
     // A station that died leaves its run RUNNING; its next start marks that
     // one ABORTED, and another station's run that is still going is left as
-    // it is.
+    // it is. The station's latest runs then list it.
     void runningMarkedAbortedAtNextOpen() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("results.sqlite"));
@@ -189,6 +189,14 @@ private slots:
                     .value(0)
                     .startsWith("cut short: still RUNNING when the station started again at "));
         QCOMPARE(after->abortRunning(QStringLiteral("line-a")).value(), 0);
+
+        // What the station shows after its start-up, newest first.
+        const auto latest = after->latestRuns(QStringLiteral("line-a"), 5);
+        QVERIFY2(latest.ok(), qPrintable(latest.error()));
+        QStringList shown;
+        for (const store::RunSummary& run : latest.value())
+            shown << run.unit + QLatin1Char(' ') + run.verdict;
+        QCOMPARE(shown, QStringList({"SN-2 ABORTED", "SN-1 PASS"}));
     }
 
     // The run, its steps and their measurements, as the record holds them;
