@@ -5,6 +5,7 @@
 #include "options.h"
 #include "program.h"
 #include "stop_signals.h"
+#include "store_query.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
                                                     "rio.serial.info=false\n"
                                                     "rio.serial.warning=false"));
 
+    if (rio::poll::isStoreQuery(QCoreApplication::arguments()))
+        return rio::poll::runStoreQuery(QCoreApplication::arguments());
     const rio::poll::ParsedOptions parsed = rio::poll::parseOptions(QCoreApplication::arguments());
     if (!parsed.options) {
         if (parsed.error.isEmpty()) {

@@ -74,6 +74,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         "go/no-go against a plan and writes a report.\n"
         "Polling:    riopoll --device PATH | --port N [--boards 01,02,03] [--count N]\n"
         "Board test: riopoll --test PLAN --device PATH | --port N [--unit SERIAL] [--report DIR]\n"
+        "            [--store URL] [--station NAME]\n"
+        "From a results store (riopoll --history --help):\n"
+        "            riopoll --history UNIT | --yield | --pareto [--store URL] [--since DATE] ...\n"
         "Exit status: 0 every exchange accepted / the board passed, 1 an exchange was not\n"
         "accepted / the board failed, 2 could not poll or test, or the report or trace\n"
         "was not written."));
@@ -135,8 +138,18 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("report"),
         QStringLiteral("With --test: write the report into a new folder under DIR."),
         QStringLiteral("dir"));
+    const QCommandLineOption storeUrl(
+        QStringLiteral("store"),
+        QStringLiteral("With --test: keep the run in this results store, 'default' (the "
+                       "station's own file) or sqlite:PATH; the test is refused when the store "
+                       "cannot be written."),
+        QStringLiteral("url"));
+    const QCommandLineOption station(
+        QStringLiteral("station"),
+        QStringLiteral("With --store: the station's name in the store (default the host name)."),
+        QStringLiteral("name"));
     parser.addOptions({help, version, device, port, speed, boards, outputs, count, duration,
-                       interval, format, trace, test, unit, report});
+                       interval, format, trace, test, unit, report, storeUrl, station});
 
     // The parser's own message quotes the option it did not know.
     if (!parser.parse(arguments))
@@ -152,8 +165,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     if (!parser.positionalArguments().isEmpty())
         return failure(QStringLiteral("unexpected argument '%1'")
                            .arg(shown(parser.positionalArguments().constFirst())));
-    for (const QCommandLineOption* once : {&device, &port, &speed, &boards, &count, &duration,
-                                           &interval, &format, &trace, &test, &unit, &report})
+    for (const QCommandLineOption* once :
+         {&device, &port, &speed, &boards, &count, &duration, &interval, &format, &trace, &test,
+          &unit, &report, &storeUrl, &station})
         if (parser.values(*once).size() > 1)
             return failure(
                 QStringLiteral("--%1 is given more than once").arg(once->names().constLast()));
@@ -201,9 +215,19 @@ ParsedOptions parseOptions(const QStringList& arguments) {
                                           "this one has %2")
                                .arg(kLongestUnit)
                                .arg(length));
+        if (parser.isSet(storeUrl)) {
+            const store::ParsedLocation location =
+                store::parseStoreLocation(parser.value(storeUrl));
+            if (!location.location)
+                return failure(QStringLiteral("--store: %1").arg(location.error));
+            options.test->store = location.location;
+        }
+        options.test->station = parser.value(station);
+        if (parser.isSet(station) && (!parser.isSet(storeUrl) || options.test->station.isEmpty()))
+            return failure(QStringLiteral("--station takes a name and goes with --store"));
         return ParsedOptions{std::move(options), {}, {}};
     }
-    for (const QCommandLineOption* testOnly : {&unit, &report})
+    for (const QCommandLineOption* testOnly : {&unit, &report, &storeUrl, &station})
         if (parser.isSet(*testOnly))
             return failure(
                 QStringLiteral("--%1 goes with --test").arg(testOnly->names().constLast()));

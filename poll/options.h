@@ -3,6 +3,7 @@
 // main() so its rules live in one place with their messages.
 
 #include "frames.h"
+#include "store_location.h"
 
 #include <QString>
 #include <QStringList>
@@ -30,8 +31,10 @@ struct PollSettings {
 
 struct TestSettings {
     QString planPath;
-    QString unit;      // empty when not given
-    QString reportDir; // empty: no report
+    QString unit;                                // empty when not given
+    QString reportDir;                           // empty: no report
+    std::optional<store::StoreLocation> store{}; // --store; none: the run is not stored
+    QString station{};                           // empty: the host's name
 };
 
 struct Options {

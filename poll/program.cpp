@@ -11,6 +11,7 @@
 #include "qt_serial_control.h"
 #include "report.h"
 #include "settings_text.h"
+#include "stored_run.h"
 #include "trace_writer.h"
 
 #include <QCoreApplication>
@@ -94,11 +95,13 @@ std::vector<StepResult> stepsNotRun(const Plan* plan, const QString& reason) {
     return steps;
 }
 
-// Writes the report when asked for, prints the summary, and gives the exit
-// status: the verdict's, or 2 when the report asked for was not written (a
-// run whose record is lost did not do its job). `reportRefused` is why the
-// report folder cannot be used, when that is already known.
-int finishTest(const Options& options, TestRecord& record, const QString& reportRefused = {}) {
+// Writes the report when asked for, completes the stored run, prints the
+// summary, and gives the exit status: the verdict's, or 2 when the report or
+// the stored run asked for was not written (a run whose record is lost did
+// not do its job). `reportRefused` is why the report folder cannot be used,
+// when that is already known.
+int finishTest(const Options& options, TestRecord& record, StoredRun& stored,
+               const QString& reportRefused = {}) {
     record.end = WallClock::now();
     QString folder;
     QString notWritten = reportRefused;
@@ -107,13 +110,16 @@ int finishTest(const Options& options, TestRecord& record, const QString& report
         folder = written.folder;
         notWritten = written.error;
     }
+    const QString notStored = stored.complete(record);
     QString summary = summaryText(record, folder);
     if (!notWritten.isEmpty())
         summary += QStringLiteral("report not written: %1\n").arg(notWritten);
-    // Nobody may read it any more (`| head`); the report and the exit status
-    // still tell the verdict.
+    if (!notStored.isEmpty())
+        summary += QStringLiteral("result not stored: %1\n").arg(notStored);
+    // Nobody may read it any more (`| head`); the report, the store and the
+    // exit status still tell the verdict.
     consoleWrite(stdout, summary.toStdString());
-    return notWritten.isEmpty() ? exitStatus(record.verdict()) : 2;
+    return notWritten.isEmpty() && notStored.isEmpty() ? exitStatus(record.verdict()) : 2;
 }
 
 } // namespace
@@ -206,6 +212,18 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     record.unit = options.test->unit;
     record.host = QSysInfo::machineHostName();
     record.planFile = options.test->planPath;
+    record.station = options.test->station.isEmpty() ? record.host : options.test->station;
+    record.version = QCoreApplication::applicationName() + QLatin1Char(' ') +
+                     QCoreApplication::applicationVersion();
+
+    // The run is in the store as RUNNING before anything can be sent.
+    StoredRun stored(options.test->store);
+    if (const QString why = stored.begin(record); !why.isEmpty()) {
+        record.message = QStringLiteral("the results store cannot be written: %1").arg(why);
+        say(record.message);
+        record.steps = stepsNotRun(nullptr, record.message);
+        return finishTest(options, record, stored);
+    }
 
     // Everything that can refuse the test does so before a byte is sent.
     const PlanFile file = readPlanFile(options.test->planPath);
@@ -214,7 +232,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
             QStringLiteral("cannot read the plan %1: %2").arg(options.test->planPath, file.error);
         say(record.message);
         record.steps = stepsNotRun(nullptr, record.message);
-        return finishTest(options, record);
+        return finishTest(options, record, stored);
     }
     const QByteArray& text = *file.text;
     record.planSha256 =
@@ -228,7 +246,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
         say(QStringLiteral("%1: %2").arg(options.test->planPath,
                                          QString::fromStdString(describe(parsed.error))));
         record.steps = stepsNotRun(nullptr, record.message);
-        return finishTest(options, record);
+        return finishTest(options, record, stored);
     }
     const Plan& plan = *parsed.plan;
     record.address = QString::fromLatin1(plan.board.data(), qsizetype(plan.board.size()));
@@ -237,7 +255,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
             record.message = QStringLiteral("no report can be written: %1").arg(*refused);
             say(record.message);
             record.steps = stepsNotRun(&plan, record.message);
-            return finishTest(options, record, *refused);
+            return finishTest(options, record, stored, *refused);
         }
     }
 
@@ -250,7 +268,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
                              .arg(portName(options), QString::fromLocal8Bit(error.what()));
         say(record.message);
         record.steps = stepsNotRun(&plan, record.message);
-        return finishTest(options, record);
+        return finishTest(options, record, stored);
     }
 
     exchange::Line line(*port);
@@ -263,7 +281,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     record.steps = test.run();
     if (stop.requested())
         record.message = QStringLiteral("interrupted by %1").arg(stop.name());
-    return finishTest(options, record);
+    return finishTest(options, record, stored);
 }
 
 } // namespace rio::poll

@@ -40,9 +40,17 @@ struct StepResult {
 using WallClock = std::chrono::system_clock;
 
 struct TestRecord {
-    QString unit;    // --unit, empty when not given
-    QString address; // the board tested
+    // The run's identity in every store, given when it is first stored.
+    QString uuid;
+    QString unit; // --unit, empty when not given
+    // The unit's runs so far, this one included, counted by the store; 0
+    // until the run is stored.
+    int attempt = 0;
+    QString station;      // the test station's name; the host's by default
+    QString operatorName; // who ran the test; empty when not known
+    QString address;      // the board tested
     QString host;
+    QString version; // the program that ran the test: "riopoll 0.2.0"
     QString planFile;
     QString planSha256; // empty when the file could not be read at all
     WallClock::time_point start;

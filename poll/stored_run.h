@@ -1,0 +1,36 @@
+#pragma once
+// riopoll --test's run in a results store: inserted as RUNNING before the
+// port is opened, completed when the verdict is known. A store that cannot
+// be written refuses the test, since a result that is not kept did not
+// happen.
+
+#include "results_store.h"
+#include "test_record.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace rio::poll {
+
+class StoredRun {
+public:
+    // No location: nothing is stored, and every call succeeds.
+    explicit StoredRun(std::optional<store::StoreLocation> location);
+
+    // Opens the store and inserts the run as RUNNING, giving the record its
+    // UUID and attempt number; why not, or empty.
+    [[nodiscard]] QString begin(TestRecord& record);
+
+    // Completes the run begun; why it could not be (the reason begin gave,
+    // when the run never got in), or empty.
+    [[nodiscard]] QString complete(const TestRecord& record);
+
+private:
+    std::optional<store::StoreLocation> m_location;
+    std::unique_ptr<store::ResultsStore> m_store;
+    QString m_failure;
+};
+
+} // namespace rio::poll
