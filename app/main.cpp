@@ -4,12 +4,12 @@
 // display, or says in one line that there is none; and wires the window to a
 // port, with the trace file and the line monitor when asked for.
 
-#include "device_facts.h"
-#include "doctor.h"
-#include "form1.h"
-#include "frame_text.h"
-#include "qt_serial_control.h"
-#include "trace_writer.h"
+#include "panel/form1.h"
+#include "protocol/frame_text.h"
+#include "serial/device_facts.h"
+#include "serial/doctor.h"
+#include "serial/qt_serial_control.h"
+#include "trace/trace_writer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
-#include "exchange.h"
+#include "exchange/exchange.h"
 
-#include "frame_text.h"
+#include "protocol/frame_text.h"
 
 #include <QLoggingCategory>
 #include <QString>

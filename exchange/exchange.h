@@ -4,10 +4,10 @@
 // limit is reached, pumping user events on every poll so the window stays
 // live. The read and write exchanges add what they do with the reply.
 
-#include "exchange_board.h"
-#include "frame_event.h"
-#include "pump.h"
-#include "serial_control.h"
+#include "exchange/exchange_board.h"
+#include "exchange/frame_event.h"
+#include "exchange/pump.h"
+#include "serial/serial_control.h"
 
 #include <chrono>
 #include <cstddef>

@@ -4,7 +4,7 @@
 // panel owns one state per board and shows it through its binding table; the
 // exchanges never see a widget.
 
-#include "frames.h"
+#include "protocol/frames.h"
 
 #include <QString>
 

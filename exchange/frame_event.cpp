@@ -1,4 +1,4 @@
-#include "frame_event.h"
+#include "exchange/frame_event.h"
 
 namespace rio::exchange {
 

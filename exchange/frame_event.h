@@ -4,8 +4,8 @@
 // the line monitor and the console poller listen here; the exchanges know
 // none of them, and with no observer on the line nothing is reported.
 
-#include "frames.h"
-#include "judged_reply.h"
+#include "protocol/frames.h"
+#include "protocol/judged_reply.h"
 
 #include <chrono>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "pump.h"
+#include "exchange/pump.h"
 
 #include <QCoreApplication>
 

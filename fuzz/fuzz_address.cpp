@@ -1,8 +1,8 @@
 // The address rule on any box text, and requests built from any address:
 // always two address bytes, always requests of their fixed length.
 
-#include "frames.h"
-#include "require.h"
+#include "fuzz/require.h"
+#include "protocol/frames.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The analog display text on any field: a number comes out in plain decimal
 // notation, and reading it back gives the same number.
 
-#include "frames.h"
-#include "require.h"
+#include "fuzz/require.h"
+#include "protocol/frames.h"
 
 #include <charconv>
 #include <cstddef>

@@ -2,9 +2,9 @@
 // accepted read reply decodes within its 21 bytes, and nothing reads past the
 // end of what arrived.
 
-#include "frames.h"
-#include "judged_reply.h"
-#include "require.h"
+#include "fuzz/require.h"
+#include "protocol/frames.h"
+#include "protocol/judged_reply.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // The settings-text parser on any text: either a speed above zero that
 // writes back to the same text, or PortError; nothing else escapes.
 
-#include "require.h"
-#include "serial_control.h"
-#include "settings_text.h"
+#include "fuzz/require.h"
+#include "serial/serial_control.h"
+#include "serial/settings_text.h"
 
 #include <cstddef>
 #include <cstdint>

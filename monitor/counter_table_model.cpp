@@ -1,6 +1,6 @@
-#include "counter_table_model.h"
+#include "monitor/counter_table_model.h"
 
-#include "trace_format.h"
+#include "trace/trace_format.h"
 
 #include <QDateTime>
 

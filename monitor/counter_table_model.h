@@ -3,7 +3,7 @@
 // whenever refresh() is called. Only the cells whose value changed are told
 // to the view, so a refresh repaints a few cells, not the table.
 
-#include "counters.h"
+#include "trace/counters.h"
 
 #include <QAbstractTableModel>
 #include <QVariant>

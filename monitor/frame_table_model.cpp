@@ -1,7 +1,7 @@
-#include "frame_table_model.h"
+#include "monitor/frame_table_model.h"
 
-#include "frame_text.h"
-#include "trace_format.h"
+#include "protocol/frame_text.h"
+#include "trace/trace_format.h"
 
 #include <QBrush>
 #include <QColor>

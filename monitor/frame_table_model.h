@@ -6,8 +6,8 @@
 // view asks for them, which, as it paints only the rows a batch brings, is
 // about once per row.
 
-#include "frame_event.h"
-#include "ring.h"
+#include "exchange/frame_event.h"
+#include "monitor/ring.h"
 
 #include <QAbstractTableModel>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "frame_view.h"
+#include "monitor/frame_view.h"
 
 #include <QHeaderView>
 #include <QScrollBar>

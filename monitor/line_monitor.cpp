@@ -1,9 +1,9 @@
-#include "line_monitor.h"
+#include "monitor/line_monitor.h"
 
-#include "kept_file.h"
-#include "prepared_text_delegate.h"
-#include "trace_format.h"
-#include "trace_writer.h"
+#include "monitor/prepared_text_delegate.h"
+#include "trace/kept_file.h"
+#include "trace/trace_format.h"
+#include "trace/trace_writer.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -5,10 +5,10 @@
 // trace file go on as before. Frames keep arriving while it is hidden, so it
 // shows the latest ones when opened again.
 
-#include "counter_table_model.h"
-#include "frame_event.h"
-#include "frame_table_model.h"
-#include "frame_view.h"
+#include "exchange/frame_event.h"
+#include "monitor/counter_table_model.h"
+#include "monitor/frame_table_model.h"
+#include "monitor/frame_view.h"
 
 #include <QString>
 #include <QTimer>

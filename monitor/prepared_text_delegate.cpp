@@ -1,4 +1,4 @@
-#include "prepared_text_delegate.h"
+#include "monitor/prepared_text_delegate.h"
 
 #include <QApplication>
 #include <QPainter>

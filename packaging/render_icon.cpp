@@ -2,7 +2,7 @@
 // pixels, as PNG, for the desktop's icon theme. The drawing itself stays in
 // panel/icon.cpp, so the theme's icon is always the window's.
 
-#include "icon.h"
+#include "panel/icon.h"
 
 #include <QGuiApplication>
 #include <QImage>

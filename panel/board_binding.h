@@ -2,8 +2,8 @@
 // The board binding table: the three boards differ only in which controls and
 // which state serve them. Per-board code takes one of these.
 
-#include "controls.h"
-#include "exchange_board.h"
+#include "exchange/exchange_board.h"
+#include "panel/controls.h"
 
 #include <QLabel>
 #include <QLineEdit>

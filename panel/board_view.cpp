@@ -1,6 +1,6 @@
-#include "board_view.h"
+#include "panel/board_view.h"
 
-#include "colours.h"
+#include "panel/colours.h"
 
 namespace rio::panel {
 

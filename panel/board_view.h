@@ -1,8 +1,8 @@
 #pragma once
 // A board's controls as the exchanges see them: through its binding.
 
-#include "exchange_board.h"
-#include "board_binding.h"
+#include "exchange/exchange_board.h"
+#include "panel/board_binding.h"
 
 namespace rio::panel {
 

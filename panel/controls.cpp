@@ -1,4 +1,4 @@
-#include "controls.h"
+#include "panel/controls.h"
 
 #include <QKeyEvent>
 #include <QPainter>

@@ -3,7 +3,7 @@
 // edits: a button that paints its back colour flat across its face, and the
 // outline rectangles and rules of the board panels.
 
-#include "colours.h"
+#include "panel/colours.h"
 
 #include <QAbstractButton>
 #include <QLine>

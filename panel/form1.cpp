@@ -1,7 +1,7 @@
-#include "form1.h"
+#include "panel/form1.h"
 
-#include "numbers.h"
-#include "settings_text.h"
+#include "protocol/numbers.h"
+#include "serial/settings_text.h"
 
 #include <QCloseEvent>
 #include <QLoggingCategory>

@@ -3,16 +3,16 @@
 // panel's operators and maintainers know them by: Command4 is board 1's row of
 // output buttons, Text9 its address box, Timer1 the poll timer, and so on.
 
-#include "board_binding.h"
-#include "board_view.h"
-#include "controls.h"
-#include "counters.h"
-#include "exchange.h"
-#include "frames.h"
-#include "line_monitor.h"
-#include "poll_timer.h"
-#include "pump.h"
-#include "serial_control.h"
+#include "exchange/exchange.h"
+#include "exchange/pump.h"
+#include "monitor/line_monitor.h"
+#include "panel/board_binding.h"
+#include "panel/board_view.h"
+#include "panel/controls.h"
+#include "protocol/frames.h"
+#include "scheduler/poll_timer.h"
+#include "serial/serial_control.h"
+#include "trace/counters.h"
 
 #include <QLabel>
 #include <QLineEdit>

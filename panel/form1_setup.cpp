@@ -2,11 +2,11 @@
 // binding table, the exchanges' wiring and the signal connections. The
 // handlers themselves are in form1.cpp.
 
-#include "form1.h"
+#include "panel/form1.h"
 
-#include "icon.h"
-#include "layout.h"
-#include "widget_factory.h"
+#include "panel/icon.h"
+#include "panel/layout.h"
+#include "panel/widget_factory.h"
 
 #include <QHash>
 #include <QShortcut>

@@ -1,4 +1,4 @@
-#include "icon.h"
+#include "panel/icon.h"
 
 #include <QPainter>
 

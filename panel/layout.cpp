@@ -1,4 +1,4 @@
-#include "layout.h"
+#include "panel/layout.h"
 
 namespace rio::panel {
 

@@ -1,6 +1,6 @@
-#include "widget_factory.h"
+#include "panel/widget_factory.h"
 
-#include "controls.h"
+#include "panel/controls.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 // Makes the window's controls from their layout rows: labels, boxes, buttons,
 // outlines and rules, each with its font, colours and behaviour.
 
-#include "layout.h"
+#include "panel/layout.h"
 
 #include <QFont>
 #include <QWidget>

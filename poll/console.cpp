@@ -1,4 +1,4 @@
-#include "console.h"
+#include "poll/console.h"
 
 namespace rio::poll {
 

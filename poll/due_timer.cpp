@@ -1,4 +1,4 @@
-#include "due_timer.h"
+#include "poll/due_timer.h"
 
 #include <algorithm>
 

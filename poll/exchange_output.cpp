@@ -1,8 +1,8 @@
-#include "exchange_output.h"
+#include "poll/exchange_output.h"
 
-#include "console.h"
-#include "frame_text.h"
-#include "trace_format.h"
+#include "poll/console.h"
+#include "protocol/frame_text.h"
+#include "trace/trace_format.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

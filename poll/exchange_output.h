@@ -3,9 +3,9 @@
 // person, jsonl for a program) or a trace row per frame (csv), and at the end
 // a summary per board from the line's counters.
 
-#include "counters.h"
-#include "frame_event.h"
-#include "options.h"
+#include "exchange/frame_event.h"
+#include "poll/poll_options.h"
+#include "trace/counters.h"
 
 #include <QString>
 

@@ -2,10 +2,10 @@
 // go/no-go against a plan. This file only reads the command line and hands
 // over; see program.h.
 
-#include "options.h"
-#include "program.h"
-#include "stop_signals.h"
-#include "store_query.h"
+#include "poll/poll_options.h"
+#include "poll/program.h"
+#include "poll/stop_signals.h"
+#include "poll/store_query.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

@@ -1,4 +1,4 @@
-#include "poller.h"
+#include "poll/poller.h"
 
 namespace rio::poll {
 
@@ -12,7 +12,7 @@ Poller::Poller(exchange::Line& line, const PollSettings& settings, QObject* pare
     : QObject(parent), m_line(line), m_settings(settings) {
     std::vector<exchange::Board> boards;
     for (std::size_t i = 0; i < m_settings.boards.size(); ++i) {
-        m_displays.push_back(std::make_unique<RecordingDisplay>());
+        m_displays.push_back(std::make_unique<boardtest::RecordingDisplay>());
         auto state = std::make_unique<exchange::BoardState>();
         state->address = m_settings.boards[i];
         state->outBits.fill('0');

@@ -4,11 +4,11 @@
 // or a time, or until stopped. What each exchange did is told to the line's
 // observer; this class only paces the ticks and knows when to end.
 
-#include "due_timer.h"
-#include "exchange.h"
-#include "options.h"
-#include "poll_timer.h"
-#include "recording_display.h"
+#include "boardtest/recording_display.h"
+#include "exchange/exchange.h"
+#include "poll/due_timer.h"
+#include "poll/poll_options.h"
+#include "scheduler/poll_timer.h"
 
 #include <QObject>
 
@@ -40,7 +40,7 @@ private:
     exchange::Line& m_line;
     PollSettings m_settings;
     // Fixed in size at construction: the boards point into them.
-    std::vector<std::unique_ptr<RecordingDisplay>> m_displays;
+    std::vector<std::unique_ptr<boardtest::RecordingDisplay>> m_displays;
     std::vector<std::unique_ptr<exchange::BoardState>> m_states;
     std::unique_ptr<scheduler::PollTimer> m_timer;
     DueTimer m_next;

@@ -1,18 +1,18 @@
-#include "program.h"
+#include "poll/program.h"
 
-#include "board_test.h"
-#include "console.h"
-#include "counters.h"
-#include "exchange.h"
-#include "exchange_output.h"
-#include "plan.h"
-#include "plan_file.h"
-#include "poller.h"
-#include "qt_serial_control.h"
-#include "report.h"
-#include "settings_text.h"
-#include "stored_run.h"
-#include "trace_writer.h"
+#include "boardtest/board_test.h"
+#include "boardtest/plan.h"
+#include "boardtest/plan_file.h"
+#include "boardtest/report_files.h"
+#include "exchange/exchange.h"
+#include "poll/console.h"
+#include "poll/exchange_output.h"
+#include "poll/poller.h"
+#include "poll/stored_run.h"
+#include "serial/qt_serial_control.h"
+#include "serial/settings_text.h"
+#include "trace/counters.h"
+#include "trace/trace_writer.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -24,6 +24,9 @@
 #include <utility>
 
 namespace rio::poll {
+
+// riopoll is a face of the board test: its plan, steps, record and report.
+using namespace boardtest;
 
 namespace {
 

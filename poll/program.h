@@ -4,8 +4,8 @@
 // board test. Each returns the exit status: 0 good, 1 boards failed, 2 could
 // not run.
 
-#include "options.h"
-#include "stop_signals.h"
+#include "poll/poll_options.h"
+#include "poll/stop_signals.h"
 
 namespace rio::poll {
 

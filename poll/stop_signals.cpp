@@ -1,4 +1,4 @@
-#include "stop_signals.h"
+#include "poll/stop_signals.h"
 
 #include <cerrno>
 #include <csignal>

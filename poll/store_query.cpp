@@ -1,7 +1,7 @@
-#include "store_query.h"
+#include "poll/store_query.h"
 
-#include "results_store.h"
-#include "trace_format.h"
+#include "store/results_store.h"
+#include "trace/trace_format.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -14,6 +14,9 @@
 #include <cstdio>
 
 namespace rio::poll {
+
+// riopoll is a face of the board test: its plan, steps, record and report.
+using namespace boardtest;
 
 namespace {
 

@@ -1,6 +1,9 @@
-#include "stored_run.h"
+#include "poll/stored_run.h"
 
 namespace rio::poll {
+
+// riopoll is a face of the board test: its plan, steps, record and report.
+using namespace boardtest;
 
 StoredRun::StoredRun(std::optional<store::StoreLocation> location)
     : m_location(std::move(location)) {}

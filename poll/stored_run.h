@@ -4,8 +4,8 @@
 // be written refuses the test, since a result that is not kept did not
 // happen.
 
-#include "results_store.h"
-#include "test_record.h"
+#include "boardtest/test_record.h"
+#include "store/results_store.h"
 
 #include <QString>
 
@@ -21,11 +21,11 @@ public:
 
     // Opens the store and inserts the run as RUNNING, giving the record its
     // UUID and attempt number; why not, or empty.
-    [[nodiscard]] QString begin(TestRecord& record);
+    [[nodiscard]] QString begin(boardtest::TestRecord& record);
 
     // Completes the run begun; why it could not be (the reason begin gave,
     // when the run never got in), or empty.
-    [[nodiscard]] QString complete(const TestRecord& record);
+    [[nodiscard]] QString complete(const boardtest::TestRecord& record);
 
 private:
     std::optional<store::StoreLocation> m_location;

@@ -1,4 +1,4 @@
-#include "frame_text.h"
+#include "protocol/frame_text.h"
 
 namespace rio::protocol {
 

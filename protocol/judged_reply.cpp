@@ -1,4 +1,4 @@
-#include "judged_reply.h"
+#include "protocol/judged_reply.h"
 
 #include <utility>
 

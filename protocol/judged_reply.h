@@ -3,7 +3,7 @@
 // The exchange applies this value to the board and hands it on with the
 // reply's frame event; nothing above the exchange reads reply bytes again.
 
-#include "frames.h"
+#include "protocol/frames.h"
 
 #include <optional>
 #include <string>

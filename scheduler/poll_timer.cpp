@@ -1,4 +1,4 @@
-#include "poll_timer.h"
+#include "scheduler/poll_timer.h"
 
 #include <algorithm>
 #include <cassert>

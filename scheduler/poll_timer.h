@@ -2,7 +2,7 @@
 // The poll timer's tick: each tick serves one board, a read exchange then a
 // write exchange, the boards in turn: 1, 2, 3, 1, ...
 
-#include "exchange.h"
+#include "exchange/exchange.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,5 +1,5 @@
 // What the system says about a serial device; see device_facts.h.
-#include "device_facts.h"
+#include "serial/device_facts.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 // Checks of a serial line; see doctor.h.
-#include "doctor.h"
+#include "serial/doctor.h"
 
 #include <QFileInfo>
 

@@ -3,7 +3,7 @@
 // check, what is fine, what may spoil a run and what stops it. The facts are
 // gathered in one struct, so the verdicts can be shown for any machine.
 
-#include "device_facts.h"
+#include "serial/device_facts.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
 // The serial layer's logging category; see log.h.
-#include "log.h"
+#include "serial/log.h"
 
 namespace rio::serial {
 

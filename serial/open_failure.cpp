@@ -1,5 +1,5 @@
 // Why a port will not open; see open_failure.h.
-#include "open_failure.h"
+#include "serial/open_failure.h"
 
 #include <cerrno>
 

@@ -4,7 +4,7 @@
 // probeOpenFailure() gathers the facts from the system where the failure
 // happens.
 
-#include "device_facts.h"
+#include "serial/device_facts.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
 // Port numbers to devices; see port_map.h.
-#include "port_map.h"
+#include "serial/port_map.h"
 
 #include <QFileInfo>
 #include <QSerialPortInfo>

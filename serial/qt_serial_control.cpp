@@ -1,9 +1,9 @@
 // The serial control on a real device; see qt_serial_control.h.
-#include "qt_serial_control.h"
+#include "serial/qt_serial_control.h"
 
-#include "log.h"
-#include "open_failure.h"
-#include "settings_text.h"
+#include "serial/log.h"
+#include "serial/open_failure.h"
+#include "serial/settings_text.h"
 
 #include <QDeadlineTimer>
 

@@ -2,9 +2,9 @@
 // The serial control on a real device, through QSerialPort. The port number is
 // turned into a device by a PortMap when the port is opened.
 
-#include "open_failure.h"
-#include "port_map.h"
-#include "serial_control.h"
+#include "serial/open_failure.h"
+#include "serial/port_map.h"
+#include "serial/serial_control.h"
 
 #include <QObject>
 #include <QSerialPort>

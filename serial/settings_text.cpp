@@ -1,7 +1,7 @@
 // The port settings text; see settings_text.h.
-#include "settings_text.h"
+#include "serial/settings_text.h"
 
-#include "serial_control.h"
+#include "serial/serial_control.h"
 
 #include <limits>
 #include <string>

@@ -1,6 +1,6 @@
-#include "log_line.h"
+#include "sim/log_line.h"
 
-#include "frame_text.h"
+#include "protocol/frame_text.h"
 
 #include <cstdio>
 

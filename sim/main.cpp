@@ -1,8 +1,8 @@
 // riosim: the board simulator as a program, for running the panel by hand or
 // from scripts against boards that misbehave on request.
 
-#include "options.h"
-#include "simulator.h"
+#include "sim/sim_options.h"
+#include "sim/simulator.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,6 +1,6 @@
-#include "request_parser.h"
+#include "sim/request_parser.h"
 
-#include "frames.h"
+#include "protocol/frames.h"
 
 namespace rio::sim {
 

@@ -1,6 +1,6 @@
-#include "sim_board.h"
+#include "sim/sim_board.h"
 
-#include "frames.h"
+#include "protocol/frames.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,8 +3,8 @@
 // it puts on the line for a request. No I/O and no clock here; the line engine
 // in simulator.cpp decides when the bytes leave.
 
-#include "numbers.h"
-#include "request_parser.h"
+#include "protocol/numbers.h"
+#include "sim/request_parser.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,7 +1,7 @@
-#include "simulator.h"
+#include "sim/simulator.h"
 
-#include "log_line.h"
-#include "request_parser.h"
+#include "sim/log_line.h"
+#include "sim/request_parser.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -31,7 +31,7 @@
 // std::invalid_argument for an address no board has or a setting no board can
 // take.
 
-#include "sim_board.h"
+#include "sim/sim_board.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,6 +1,6 @@
-#include "results_store.h"
+#include "store/results_store.h"
 
-#include "sqlite_store.h"
+#include "store/sqlite_store.h"
 
 #include <QDateTime>
 

@@ -11,8 +11,8 @@
 // A store object holds one database connection of its own and is used from
 // the thread that opened it; another thread opens its own.
 
-#include "store_location.h"
-#include "test_record.h"
+#include "boardtest/test_record.h"
+#include "store/store_location.h"
 
 #include <QString>
 
@@ -24,8 +24,8 @@
 
 namespace rio::store {
 
-using poll::TestRecord;
-using poll::WallClock;
+using boardtest::TestRecord;
+using boardtest::WallClock;
 
 // A value, or why there is none.
 template <typename T> class [[nodiscard]] StoreResult {

@@ -1,4 +1,4 @@
-#include "sqlite_store.h"
+#include "store/sqlite_store.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -369,7 +369,7 @@ StoreStatus SqliteStore::completeRun(const TestRecord& record) {
         update.bindValue(QStringLiteral(":plan_file"), text(record.planFile));
         update.bindValue(QStringLiteral(":plan_sha256"), optionalText(record.planSha256));
         update.bindValue(QStringLiteral(":end"), storeTime(record.end));
-        update.bindValue(QStringLiteral(":verdict"), poll::verdictName(record.verdict()));
+        update.bindValue(QStringLiteral(":verdict"), boardtest::verdictName(record.verdict()));
         update.bindValue(QStringLiteral(":message"), text(record.message));
         update.bindValue(QStringLiteral(":version"), text(record.version));
         update.bindValue(QStringLiteral(":uuid"), record.uuid);
@@ -397,24 +397,25 @@ StoreStatus SqliteStore::completeRun(const TestRecord& record) {
                            " outcome) VALUES (:step, :position, :name, :value, :low, :high,"
                            " :outcome)"));
         int stepPosition = 0;
-        for (const poll::StepResult& s : record.steps) {
+        for (const boardtest::StepResult& s : record.steps) {
             step.bindValue(QStringLiteral(":run"), runId);
             step.bindValue(QStringLiteral(":position"), ++stepPosition);
             step.bindValue(QStringLiteral(":name"), text(s.name));
-            step.bindValue(QStringLiteral(":outcome"), poll::outcomeName(s.outcome));
+            step.bindValue(QStringLiteral(":outcome"), boardtest::outcomeName(s.outcome));
             step.bindValue(QStringLiteral(":message"), text(s.message));
             step.bindValue(QStringLiteral(":duration"), qlonglong(s.duration.count()));
             run(step);
             const QVariant stepId = step.lastInsertId();
             int position = 0;
-            for (const poll::Measurement& m : s.measurements) {
+            for (const boardtest::Measurement& m : s.measurements) {
                 measurement.bindValue(QStringLiteral(":step"), stepId);
                 measurement.bindValue(QStringLiteral(":position"), ++position);
                 measurement.bindValue(QStringLiteral(":name"), text(m.name));
                 measurement.bindValue(QStringLiteral(":value"), measured(m.value, m.name));
                 measurement.bindValue(QStringLiteral(":low"), measured(m.low, m.name));
                 measurement.bindValue(QStringLiteral(":high"), measured(m.high, m.name));
-                measurement.bindValue(QStringLiteral(":outcome"), poll::outcomeName(m.outcome));
+                measurement.bindValue(QStringLiteral(":outcome"),
+                                      boardtest::outcomeName(m.outcome));
                 run(measurement);
             }
         }

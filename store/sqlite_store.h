@@ -3,7 +3,7 @@
 // (riopoll --history, a quality engineer's tool) never holds up a test that
 // is being recorded. Reached through openStore().
 
-#include "results_store.h"
+#include "store/results_store.h"
 
 namespace rio::store {
 

@@ -1,4 +1,4 @@
-#include "store_location.h"
+#include "store/store_location.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "counters.h"
+#include "trace/counters.h"
 
-#include "frame_text.h"
-#include "numbers.h"
-#include "trace_format.h"
+#include "protocol/frame_text.h"
+#include "protocol/numbers.h"
+#include "trace/trace_format.h"
 
 #include <QDateTime>
 

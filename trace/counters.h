@@ -5,7 +5,7 @@
 // read by the status tooltips, the line monitor and the console poller's
 // summary.
 
-#include "frame_event.h"
+#include "exchange/frame_event.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "kept_file.h"
+#include "trace/kept_file.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "trace_format.h"
+#include "trace/trace_format.h"
 
-#include "frame_text.h"
+#include "protocol/frame_text.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // through. Rows are RFC 4180 (UTF-8, CRLF, quotes only where a cell needs
 // them); times are ISO 8601 UTC with milliseconds whatever the machine's zone.
 
-#include "frame_event.h"
+#include "exchange/frame_event.h"
 
 #include <chrono>
 #include <string>

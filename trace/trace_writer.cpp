@@ -1,6 +1,6 @@
-#include "trace_writer.h"
+#include "trace/trace_writer.h"
 
-#include "trace_format.h"
+#include "trace/trace_format.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>

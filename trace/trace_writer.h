@@ -7,7 +7,7 @@
 // waits for the disk. A write that fails stops the trace for
 // good: one warning in the log, the reason kept, and polling goes on.
 
-#include "frame_event.h"
+#include "exchange/frame_event.h"
 
 #include <QFile>
 #include <QObject>

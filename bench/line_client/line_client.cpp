@@ -10,7 +10,7 @@
 // prints: exchanges, seconds, exchanges per second, and the mean and 95th
 // percentile turnaround in milliseconds, one line, separated by spaces. The
 // mean is the one a rate is made of.
-#include "frames.h"
+#include "protocol/frames.h"
 
 #include <fcntl.h>
 #include <termios.h>

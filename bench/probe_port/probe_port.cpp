@@ -1,6 +1,6 @@
-#include "probe_port.h"
+#include "bench/probe_port/probe_port.h"
 
-#include "frames.h"
+#include "protocol/frames.h"
 
 namespace rio::bench {
 

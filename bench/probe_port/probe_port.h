@@ -5,8 +5,8 @@
 // riobench takes its figures from the notes; riosoak learns from it when each
 // exchange begins, and so when the one before it has shown its final status.
 
-#include "qt_serial_control.h"
-#include "serial_control.h"
+#include "serial/qt_serial_control.h"
+#include "serial/serial_control.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "process_figures.h"
+#include "bench/process_figures/process_figures.h"
 
 #include <ctime>
 #include <fstream>

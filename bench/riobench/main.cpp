@@ -2,8 +2,8 @@
 // naive wait loop beside it. `riobench` prints the table, `--json` the same as
 // JSON, `--quick` takes every figure with tiny samples in a few seconds.
 
-#include "report.h"
-#include "workers.h"
+#include "bench/riobench/bench_report.h"
+#include "bench/riobench/workers.h"
 
 #include <QApplication>
 #include <QJsonDocument>

@@ -4,7 +4,7 @@
 // the wait lasts only as long as 5000 turns of the event loop happen to take.
 // It lives only here, as the yardstick for false no-answers and processor time.
 
-#include "pump.h"
+#include "exchange/pump.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "rig.h"
+#include "bench/riobench/rig.h"
 
 #include <QTest>
 

@@ -2,11 +2,11 @@
 // What every figure starts from: a line with simulated boards on it and the
 // real window on port 1 of that line, driven the way a technician drives it.
 
-#include "form1.h"
-#include "naive_pump.h"
-#include "probe_port.h"
-#include "simulator.h"
-#include "trace_writer.h"
+#include "bench/probe_port/probe_port.h"
+#include "bench/riobench/naive_pump.h"
+#include "panel/form1.h"
+#include "sim/simulator.h"
+#include "trace/trace_writer.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "stats.h"
+#include "bench/riobench/stats.h"
 
 #include <algorithm>
 #include <cmath>

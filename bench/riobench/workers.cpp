@@ -1,7 +1,7 @@
-#include "workers.h"
+#include "bench/riobench/workers.h"
 
-#include "process_figures.h"
-#include "rig.h"
+#include "bench/process_figures/process_figures.h"
+#include "bench/riobench/rig.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -10,10 +10,10 @@
 //
 // Exit code 0 when nothing was falsely reported, 1 otherwise.
 
-#include "form1.h"
-#include "probe_port.h"
-#include "process_figures.h"
-#include "simulator.h"
+#include "bench/probe_port/probe_port.h"
+#include "bench/process_figures/process_figures.h"
+#include "panel/form1.h"
+#include "sim/simulator.h"
 
 #include <QApplication>
 #include <QFile>

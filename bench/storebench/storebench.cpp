@@ -5,7 +5,7 @@
 // station and a quality engineer do are measured on the store as a station
 // opens it, synced commits and all.
 
-#include "results_store.h"
+#include "store/results_store.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -24,10 +24,10 @@
 namespace {
 
 using namespace std::chrono;
-using rio::poll::Measurement;
-using rio::poll::StepOutcome;
-using rio::poll::StepResult;
-using rio::poll::TestRecord;
+using rio::boardtest::Measurement;
+using rio::boardtest::StepOutcome;
+using rio::boardtest::StepResult;
+using rio::boardtest::TestRecord;
 using namespace rio::store;
 
 constexpr int kRunsPerDay = 1000;
@@ -178,7 +178,7 @@ int generate(ResultsStore& store, int runs) {
         }
         TestRecord run = makeRun(unit, kFirstDay + spacing * i);
         record(store, run);
-        if (run.verdict() != rio::poll::Verdict::Pass && attempts + 1 < 3)
+        if (run.verdict() != rio::boardtest::Verdict::Pass && attempts + 1 < 3)
             retests.emplace_back(unit, attempts + 1);
     }
     return units;

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "pseudo_terminal.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <sys/stat.h>
 

@@ -1,8 +1,8 @@
 // The read and write exchanges against the scripted port and a pump that
 // counts, so every read of the port and every pump is accounted for.
 
-#include "exchange.h"
-#include "fake_port.h"
+#include "exchange/exchange.h"
+#include "tests/support/fake_port.h"
 
 #include <QTest>
 

@@ -3,10 +3,10 @@
 // the process's own processor time and resident memory, a count of the
 // messages the program logs, and a record of every status text shown.
 
-#include "form1.h"
-#include "panel_on.h"
-#include "process_figures.h"
-#include "pseudo_terminal.h"
+#include "bench/process_figures/process_figures.h"
+#include "panel/form1.h"
+#include "tests/support/panel_on.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <QLabel>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "scripted_line.h"
+#include "tests/faults/scripted_line.h"
 
-#include "pseudo_terminal.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -6,7 +6,7 @@
 // only as its behaviours allow; the fault tests also need exact hostile bytes
 // and more data than any board would send.
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 #include <atomic>
 #include <cstddef>

@@ -9,8 +9,8 @@
 // so that 100 polls of each behaviour take seconds; every tick still serves
 // one board, and ticks fall due inside every wait.
 
-#include "fault_support.h"
-#include "sim_panel.h"
+#include "tests/faults/fault_support.h"
+#include "tests/support/sim_panel.h"
 
 #include <QTest>
 

@@ -3,8 +3,8 @@
 // round, a program that tries the device the panel holds is refused while
 // the panel polls on undisturbed.
 
-#include "fault_support.h"
-#include "simulator.h"
+#include "sim/simulator.h"
+#include "tests/faults/fault_support.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>

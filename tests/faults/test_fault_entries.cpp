@@ -3,8 +3,8 @@
 // characters. The port either opens or shows the one failure text; an
 // address always goes out as two bytes in a request of its fixed length.
 
-#include "fault_support.h"
-#include "scripted_line.h"
+#include "tests/faults/fault_support.h"
+#include "tests/faults/scripted_line.h"
 
 #include <QElapsedTimer>
 #include <QTest>

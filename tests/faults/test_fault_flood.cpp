@@ -4,8 +4,8 @@
 // megabyte. Memory stays bounded, the wait ends on its poll limit, the window
 // keeps up, and the next exchanges work once the line is quiet.
 
-#include "fault_support.h"
-#include "scripted_line.h"
+#include "tests/faults/fault_support.h"
+#include "tests/faults/scripted_line.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -3,8 +3,8 @@
 // accepted frame shows in its box byte for byte; a rejected one blanks the
 // board's display. Every expected value below is written out by hand.
 
-#include "fault_support.h"
-#include "scripted_line.h"
+#include "tests/faults/fault_support.h"
+#include "tests/faults/scripted_line.h"
 
 #include <QTest>
 

@@ -4,8 +4,8 @@
 // once, and the panel still works afterwards. A child process proves the
 // real Exit ends the program with code 0 wherever it falls in the order.
 
-#include "fault_support.h"
-#include "simulator.h"
+#include "sim/simulator.h"
+#include "tests/faults/fault_support.h"
 
 #include <QProcess>
 #include <QTest>

@@ -5,8 +5,8 @@
 // symbolic link, re-pointed to the new line as a udev rule would re-point a
 // stable device name.
 
-#include "fault_support.h"
-#include "simulator.h"
+#include "sim/simulator.h"
+#include "tests/faults/fault_support.h"
 
 #include <QFile>
 #include <QTemporaryDir>

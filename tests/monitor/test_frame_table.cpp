@@ -3,9 +3,9 @@
 // writes the trace format, and a save that fails leaves the file as it was;
 // the open window follows the newest frame unless scrolled up, and its
 // counters follow the line.
-#include "counters.h"
-#include "frame_table_model.h"
-#include "line_monitor.h"
+#include "monitor/frame_table_model.h"
+#include "monitor/line_monitor.h"
+#include "trace/counters.h"
 
 #include <QAbstractItemModelTester>
 #include <QDateTime>

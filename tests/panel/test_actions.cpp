@@ -1,9 +1,9 @@
 // The panel's own handlers, driven as an operator drives them: typing into the
 // boxes, clicking the buttons.
 
-#include "colours.h"
-#include "fake_port.h"
-#include "form1.h"
+#include "panel/colours.h"
+#include "panel/form1.h"
+#include "tests/support/fake_port.h"
 
 #include <QCoreApplication>
 #include <QLabel>

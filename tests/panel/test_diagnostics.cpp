@@ -2,8 +2,8 @@
 // monitor behind Ctrl+M, the counters behind each board's status line, and the
 // reason a port would not open behind the port status line.
 
-#include "fake_port.h"
-#include "form1.h"
+#include "panel/form1.h"
+#include "tests/support/fake_port.h"
 
 #include <QHelpEvent>
 #include <QTableView>

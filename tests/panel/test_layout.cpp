@@ -2,11 +2,11 @@
 // every control's name, index, kind, rectangle and caption; the tab order;
 // the window's size and look.
 
-#include "colours.h"
-#include "controls.h"
-#include "fake_port.h"
-#include "form1.h"
-#include "icon.h"
+#include "panel/colours.h"
+#include "panel/controls.h"
+#include "panel/form1.h"
+#include "panel/icon.h"
+#include "tests/support/fake_port.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

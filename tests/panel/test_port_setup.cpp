@@ -1,9 +1,9 @@
 // "ComPort Initialize" and the port status line, against the scripted port:
 // what reaches the port, in which order, and what the panel shows.
 
-#include "colours.h"
-#include "fake_port.h"
-#include "form1.h"
+#include "panel/colours.h"
+#include "panel/form1.h"
+#include "tests/support/fake_port.h"
 
 #include <QTest>
 

@@ -1,9 +1,9 @@
 // The panel driven by clicks against the board simulator over a real
 // pseudo-terminal with the line time of 9600 bit/s emulated.
 
-#include "colours.h"
-#include "pseudo_terminal.h"
-#include "sim_panel.h"
+#include "panel/colours.h"
+#include "tests/support/pseudo_terminal.h"
+#include "tests/support/sim_panel.h"
 
 #include <QTest>
 

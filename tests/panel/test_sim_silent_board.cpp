@@ -1,8 +1,8 @@
 // Thirty seconds of polling with board 2 silent: boards 1 and 3 are served
 // every cycle and never reported as silent.
 
-#include "pseudo_terminal.h"
-#include "sim_panel.h"
+#include "tests/support/pseudo_terminal.h"
+#include "tests/support/sim_panel.h"
 
 #include <QTest>
 

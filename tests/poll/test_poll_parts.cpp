@@ -2,11 +2,11 @@
 // times longer than a Qt timer counts, given on the command line and kept by
 // the poller; what a table line and a refusal show of bytes that came from a
 // board or a user. Expected values are written by hand.
-#include "exchange_output.h"
-#include "fake_port.h"
-#include "options.h"
-#include "plan.h"
-#include "poller.h"
+#include "boardtest/plan.h"
+#include "poll/exchange_output.h"
+#include "poll/poll_options.h"
+#include "poll/poller.h"
+#include "tests/support/fake_port.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 
+using namespace rio::boardtest;
 using namespace rio::poll;
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;

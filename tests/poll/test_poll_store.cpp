@@ -3,7 +3,7 @@
 // cannot be written refuses the test with nothing sent to the line; a
 // completion the store refuses makes the exit status 2; --history, --yield
 // and --pareto print a store made here, byte for byte as written by hand.
-#include "results_store.h"
+#include "store/results_store.h"
 
 #include <QDir>
 #include <QFile>
@@ -198,8 +198,9 @@ system_clock::time_point at(const char* utc) {
         milliseconds(QDateTime(time.date(), time.time(), Qt::UTC).toMSecsSinceEpoch()));
 }
 
-poll::StepResult step(const char* name, poll::StepOutcome outcome, const char* message = "") {
-    poll::StepResult s;
+boardtest::StepResult step(const char* name, boardtest::StepOutcome outcome,
+                           const char* message = "") {
+    boardtest::StepResult s;
     s.name = QString::fromLatin1(name);
     s.outcome = outcome;
     s.message = QString::fromLatin1(message);
@@ -213,9 +214,9 @@ bool makeStore(const QString& path) {
     if (!results)
         return false;
     const auto run = [&](const char* uuid, const char* unit, const char* station, const char* start,
-                         std::vector<poll::StepResult> steps, const char* message = "",
+                         std::vector<boardtest::StepResult> steps, const char* message = "",
                          const char* operatorName = "") {
-        poll::TestRecord r;
+        boardtest::TestRecord r;
         r.uuid = QString::fromLatin1(uuid);
         r.unit = QString::fromLatin1(unit);
         r.station = QString::fromLatin1(station);
@@ -232,15 +233,15 @@ bool makeStore(const QString& path) {
     };
     const char* const noPort = "could not open the port /dev/ttyUSB0: no such device";
     return run("11111111-1111-4111-8111-111111111111", "SN-1", "bench-1", "2026-03-02T08:00",
-               {step("communication", poll::StepOutcome::Fail,
+               {step("communication", boardtest::StepOutcome::Fail,
                      "8 exchanges, 2 not accepted (at most 0)"),
-                step("teardown", poll::StepOutcome::Pass)}) &&
+                step("teardown", boardtest::StepOutcome::Pass)}) &&
            run("22222222-2222-4222-8222-222222222222", "SN-1", "bench-1", "2026-03-02T08:30",
-               {step("communication", poll::StepOutcome::Error, noPort)}, noPort) &&
+               {step("communication", boardtest::StepOutcome::Error, noPort)}, noPort) &&
            run("33333333-3333-4333-8333-333333333333", "SN-1", "bench-2", "2026-03-02T09:00",
-               {step("communication", poll::StepOutcome::Pass)}, "", "kim") &&
+               {step("communication", boardtest::StepOutcome::Pass)}, "", "kim") &&
            run("44444444-4444-4444-8444-444444444444", "SN-2", "bench-2", "2026-03-02T10:00",
-               {step("communication", poll::StepOutcome::Pass)});
+               {step("communication", boardtest::StepOutcome::Pass)});
 }
 
 } // namespace

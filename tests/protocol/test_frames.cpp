@@ -1,7 +1,7 @@
 // Frames written by hand from the frame tables, never built with the code
 // under test.
-#include "frames.h"
-#include "judged_reply.h"
+#include "protocol/frames.h"
+#include "protocol/judged_reply.h"
 
 #include <QTest>
 

@@ -2,9 +2,9 @@
 // port answering as boards would: who is served when, and what nested ticks,
 // STOP, START and "ComPort Initialize" do to a waiting exchange.
 
-#include "colours.h"
-#include "fake_port.h"
-#include "form1.h"
+#include "panel/colours.h"
+#include "panel/form1.h"
+#include "tests/support/fake_port.h"
 
 #include <QTest>
 

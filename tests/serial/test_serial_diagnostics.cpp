@@ -1,12 +1,12 @@
 // Why a port will not open and what --doctor says: the reasons and verdicts
 // from facts, and on a pseudo-terminal the reasons the control throws and
 // logs, and the stable name found for a device.
-#include "doctor.h"
-#include "log.h"
-#include "open_failure.h"
-#include "port_maps.h"
-#include "pseudo_terminal.h"
-#include "qt_serial_control.h"
+#include "serial/doctor.h"
+#include "serial/log.h"
+#include "serial/open_failure.h"
+#include "serial/qt_serial_control.h"
+#include "tests/support/port_maps.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -1,6 +1,6 @@
 // Port numbering without hardware: the order of device names, overrides
 // taking the place of the rule, and the --port-device option text.
-#include "port_map.h"
+#include "serial/port_map.h"
 
 #include <QTest>
 

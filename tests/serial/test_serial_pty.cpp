@@ -1,9 +1,9 @@
 // The control on a pseudo-terminal the test makes: the test holds the far end
 // (the master) and plays the boards' side of the line, port 1 being tied to
 // the near end with an override as a user would with --port-device.
-#include "port_maps.h"
-#include "pseudo_terminal.h"
-#include "qt_serial_control.h"
+#include "serial/qt_serial_control.h"
+#include "tests/support/port_maps.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPort>

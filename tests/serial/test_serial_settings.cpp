@@ -1,9 +1,9 @@
 // The settings text: which texts are taken, the speed read from them, that a
 // refused text leaves the control's settings as they were and that the tests'
 // fake port refuses it too, and the text written for a speed.
-#include "fake_port.h"
-#include "qt_serial_control.h"
-#include "settings_text.h"
+#include "serial/qt_serial_control.h"
+#include "serial/settings_text.h"
+#include "tests/support/fake_port.h"
 
 #include <QTest>
 

@@ -1,9 +1,9 @@
 // The simulator seen from the panel's end of a real pseudo-terminal: requests
 // written, replies read byte for byte with a deadline. Replies are written out
 // by hand.
-#include "line_port.h"
-#include "pseudo_terminal.h"
-#include "simulator.h"
+#include "sim/simulator.h"
+#include "tests/sim/line_port.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <QTest>
 

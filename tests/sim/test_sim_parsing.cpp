@@ -1,9 +1,9 @@
 // The simulator's text handling, in-process: requests cut out of a byte
 // stream, behaviour names, the command line and the log's frame text. Frames
 // are written out by hand.
-#include "log_line.h"
-#include "options.h"
-#include "request_parser.h"
+#include "sim/log_line.h"
+#include "sim/request_parser.h"
+#include "sim/sim_options.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // riosim as a process: the ready line, a request answered on the printed
 // path, the log on standard output, flags, and a clean end on a signal.
-#include "line_port.h"
-#include "pseudo_terminal.h"
+#include "tests/sim/line_port.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <QProcess>
 #include <QRegularExpression>

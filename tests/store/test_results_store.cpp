@@ -3,7 +3,7 @@
 // Pareto on runs written by hand, and the schema's migrations. What the store
 // wrote is read back through a connection of the test's own, in SQL, never
 // through the store's queries; expected values are worked out by hand.
-#include "results_store.h"
+#include "store/results_store.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -15,10 +15,10 @@
 
 using namespace rio;
 using namespace std::chrono;
-using poll::Measurement;
-using poll::StepOutcome;
-using poll::StepResult;
-using poll::TestRecord;
+using boardtest::Measurement;
+using boardtest::StepOutcome;
+using boardtest::StepResult;
+using boardtest::TestRecord;
 using store::Access;
 using store::ResultsStore;
 

@@ -1,6 +1,6 @@
-#include "fake_port.h"
+#include "tests/support/fake_port.h"
 
-#include "settings_text.h"
+#include "serial/settings_text.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // out prepared input one read at a time, so an exchange's traffic can be
 // checked exactly and without timing.
 
-#include "serial_control.h"
+#include "serial/serial_control.h"
 
 #include <chrono>
 #include <deque>

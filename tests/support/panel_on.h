@@ -3,9 +3,9 @@
 // technician's panel takes, short of the cable. Header-only; a test that
 // uses it links rio_panel.
 
-#include "form1.h"
-#include "port_maps.h"
-#include "qt_serial_control.h"
+#include "panel/form1.h"
+#include "serial/qt_serial_control.h"
+#include "tests/support/port_maps.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "port_maps.h"
+#include "tests/support/port_maps.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 // Port numbering as the tests set it up: the machine's own serial devices
 // never take part, so a test sees only the line it made.
 
-#include "port_map.h"
+#include "serial/port_map.h"
 
 #include <QString>
 

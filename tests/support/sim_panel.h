@@ -2,8 +2,8 @@
 // The real window on a real pseudo-terminal with the board simulator on the
 // far end. Header-only; a test that uses it links rio_panel and rio_sim.
 
-#include "panel_on.h"
-#include "simulator.h"
+#include "sim/simulator.h"
+#include "tests/support/panel_on.h"
 
 #include <QLabel>
 #include <QStringList>

@@ -1,5 +1,5 @@
 // The per-board counters after scripted sequences of frames on the line.
-#include "counters.h"
+#include "trace/counters.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // Trace rows against rows written by hand from the frame tables, and the trace
 // file's behaviour: one header, appending only to a trace, a torn last row, a
 // full disk.
-#include "trace_format.h"
-#include "trace_writer.h"
+#include "trace/trace_format.h"
+#include "trace/trace_writer.h"
 
 #include <QDateTime>
 #include <QFile>

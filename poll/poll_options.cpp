@@ -1,7 +1,7 @@
-#include "options.h"
+#include "poll/poll_options.h"
 
-#include "frame_text.h"
-#include "plan.h"
+#include "boardtest/plan.h"
+#include "protocol/frame_text.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -11,6 +11,8 @@
 #include <limits>
 
 namespace rio::poll {
+
+using boardtest::boardAddress;
 
 namespace {
 

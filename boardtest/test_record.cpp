@@ -1,8 +1,8 @@
-#include "test_record.h"
+#include "boardtest/test_record.h"
 
 #include <algorithm>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 Verdict TestRecord::verdict() const {
     const auto any = [this](StepOutcome outcome) {
@@ -54,4 +54,4 @@ int exitStatus(Verdict verdict) {
     return 2;
 }
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -8,7 +8,7 @@
 // ';' or '#' to the end of the line (whole lines or after a value). Every
 // section and key is known; a section may appear once, a key once in it.
 
-#include "frames.h"
+#include "protocol/frames.h"
 
 #include <cstdint>
 #include <optional>
@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 // Output k drives input j through the loop-back fixture; both 1 to 8, as the
 // panel's buttons number them.
@@ -75,4 +75,4 @@ struct ParsedPlan {
 // "line 7: unknown key 'cycle' in [communication]"
 [[nodiscard]] std::string describe(const PlanError& error);
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -11,17 +11,17 @@
 //                  after a failure, a port failure or a stop request too.
 // What happened is learnt from the frame events of the line's observer.
 
-#include "counters.h"
-#include "exchange.h"
-#include "plan.h"
-#include "recording_display.h"
-#include "test_record.h"
+#include "boardtest/plan.h"
+#include "boardtest/recording_display.h"
+#include "boardtest/test_record.h"
+#include "exchange/exchange.h"
+#include "trace/counters.h"
 
 #include <functional>
 #include <optional>
 #include <vector>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 // A write or read that gets no accepted reply is tried this often before the
 // step gives up on it, so that one lost frame fails the communication step,
@@ -91,4 +91,4 @@ private:
     bool m_answered = false; // any accepted exchange in the communication step
 };
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -10,15 +10,15 @@
 // folder beside the final one, each synced, and the folder is renamed into
 // place only when all three are complete. A failure leaves nothing behind.
 
-#include "kept_file.h"
-#include "test_record.h"
+#include "boardtest/test_record.h"
+#include "trace/kept_file.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <optional>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 [[nodiscard]] QByteArray resultJson(const TestRecord& record);
 [[nodiscard]] QByteArray junitXml(const TestRecord& record);
@@ -48,4 +48,4 @@ struct WrittenReport {
 // each in one line; then the report folder when there is one.
 [[nodiscard]] QString summaryText(const TestRecord& record, const QString& reportFolder);
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -1,7 +1,7 @@
-#include "plan.h"
+#include "boardtest/plan.h"
 
-#include "frame_text.h"
-#include "numbers.h"
+#include "protocol/frame_text.h"
+#include "protocol/numbers.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 namespace {
 
@@ -253,4 +253,4 @@ std::string describe(const PlanError& error) {
     return "line " + std::to_string(error.line) + ": " + error.message;
 }
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -2,7 +2,7 @@
 // The riosim command line, turned into simulator settings. Kept apart from
 // main() so the rules can be tested without starting a process.
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
-#include "options.h"
+#include "sim/sim_options.h"
 
-#include "frame_text.h"
+#include "protocol/frame_text.h"
 
 #include <algorithm>
 #include <map>

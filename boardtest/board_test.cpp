@@ -1,14 +1,14 @@
-#include "board_test.h"
+#include "boardtest/board_test.h"
 
-#include "numbers.h"
-#include "serial_control.h"
-#include "trace_format.h"
+#include "protocol/numbers.h"
+#include "serial/serial_control.h"
+#include "trace/trace_format.h"
 
 #include <algorithm>
 #include <charconv>
 #include <utility>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 namespace {
 
@@ -406,4 +406,4 @@ StepResult BoardTest::teardown() {
     return result;
 }
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -1,6 +1,6 @@
 // The report writer when the disk refuses bytes part way: a report is there
 // whole or not at all, and a write interrupted by a signal is made again.
-#include "report.h"
+#include "boardtest/report_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 
-using namespace rio::poll;
+using namespace rio::boardtest;
 using namespace std::chrono;
 
 namespace {
@@ -111,4 +111,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestReport)
-#include "test_report.moc"
+#include "test_report_files.moc"

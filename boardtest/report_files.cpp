@@ -1,6 +1,6 @@
-#include "report.h"
+#include "boardtest/report_files.h"
 
-#include "trace_format.h"
+#include "trace/trace_format.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -17,7 +17,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 namespace {
 
@@ -323,4 +323,4 @@ QString summaryText(const TestRecord& record, const QString& reportFolder) {
     return text;
 }
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <vector>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 enum class StepOutcome { Pass, Fail, Error, Skipped };
 
@@ -68,4 +68,4 @@ struct TestRecord {
 [[nodiscard]] QString verdictName(Verdict verdict);     // "PASS", "FAIL", "ERROR"
 [[nodiscard]] int exitStatus(Verdict verdict);          // 0, 1, 2
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -3,11 +3,11 @@
 // the exchanges set, instead of painting anything. Every other show is
 // dropped; what riopoll reports comes from the frame events.
 
-#include "exchange_board.h"
+#include "exchange/exchange_board.h"
 
 #include <QString>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 class RecordingDisplay : public exchange::BoardDisplay {
 public:
@@ -27,4 +27,4 @@ private:
     QString m_status;
 };
 
-} // namespace rio::poll
+} // namespace rio::boardtest

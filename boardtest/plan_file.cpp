@@ -1,4 +1,4 @@
-#include "plan_file.h"
+#include "boardtest/plan_file.h"
 
 #include <QFile>
 
@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 namespace {
 
@@ -69,4 +69,4 @@ PlanFile readPlanFile(const QString& path) {
     return {text, QString()};
 }
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -2,8 +2,8 @@
 // The riopoll command line, read into what the program does. Kept apart from
 // main() so its rules live in one place with their messages.
 
-#include "frames.h"
-#include "store_location.h"
+#include "protocol/frames.h"
+#include "store/store_location.h"
 
 #include <QString>
 #include <QStringList>

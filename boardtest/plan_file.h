@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace rio::poll {
+namespace rio::boardtest {
 
 // The largest plan taken: many times any plan a bench needs.
 inline constexpr std::int64_t kMaxPlanBytes = 1 << 20;
@@ -23,4 +23,4 @@ struct PlanFile {
 
 [[nodiscard]] PlanFile readPlanFile(const QString& path);
 
-} // namespace rio::poll
+} // namespace rio::boardtest

@@ -1,7 +1,7 @@
-#include "report.h"
+#include "bench/riobench/bench_report.h"
 
-#include "stats.h"
-#include "workers.h"
+#include "bench/riobench/stats.h"
+#include "bench/riobench/workers.h"
 
 #include <QFile>
 #include <QJsonArray>
