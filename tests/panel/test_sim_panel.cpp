@@ -4,6 +4,7 @@
 #include "panel/colours.h"
 #include "tests/support/pseudo_terminal.h"
 #include "tests/support/sim_panel.h"
+#include "tests/support/turn_rule.h"
 
 #include <QTest>
 
@@ -102,8 +103,8 @@ private slots:
         QTest::mouseClick(form.Command5, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(panel.requests().size() >= 25, 10000);
         QTest::mouseClick(form.Command6, Qt::LeftButton);
-        QCOMPARE(panel.requests().mid(0, 24), turns(12));
-        QCOMPARE(panel.requests().at(24), "R01");
+        const QString broken = rio::test::turnBroken(panel.requests().mid(0, 24));
+        QVERIFY2(broken.isEmpty(), qPrintable(broken));
         QCOMPARE(panel.noAnswers[0] + panel.noAnswers[1] + panel.noAnswers[2], 0);
         // The default boards read 512 and 1023, shown without leading zeros.
         QCOMPARE(form.Text5->text(), "512");

@@ -3,6 +3,7 @@
 
 #include "tests/support/pseudo_terminal.h"
 #include "tests/support/sim_panel.h"
+#include "tests/support/turn_rule.h"
 
 #include <QTest>
 
@@ -27,16 +28,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(form.tickNesting(), 0, 5000);
 
         const QStringList seen = panel.requests();
-        // Strictly in turn, whatever the silent board costs.
-        QCOMPARE(seen, rio::test::turns(int(seen.size() / 2)).mid(0, seen.size()));
+        // In turn, whatever the silent board costs.
+        const QString broken = rio::test::turnBroken(seen);
+        QVERIFY2(broken.isEmpty(), qPrintable(broken));
         const auto served = [&](const char* read) { return seen.count(QLatin1String(read)); };
         qInfo("in 30 s: board 1 read %lld times, board 2 %lld, board 3 %lld",
               qlonglong(served("R01")), qlonglong(served("R02")), qlonglong(served("R03")));
         // Every cycle reaches all three boards; a cycle with one silent board
         // lasts about four ticks (two of its waits, the other two boards).
         QVERIFY(served("R01") >= 40);
-        QVERIFY(qAbs(served("R01") - served("R03")) <= 1);
-        QVERIFY(qAbs(served("R01") - served("R02")) <= 1);
+        // A board served twice in a row now and then (see turn_rule.h) moves
+        // the counts apart by as much; none falls behind for its neighbour.
+        QVERIFY(qAbs(served("R01") - served("R03")) <= 3);
+        QVERIFY(qAbs(served("R01") - served("R02")) <= 3);
         QCOMPARE(panel.noAnswers[0], 0);
         QCOMPARE(panel.noAnswers[2], 0);
         QVERIFY(panel.noAnswers[1] > 0);
