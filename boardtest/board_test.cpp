@@ -1,5 +1,6 @@
 #include "boardtest/board_test.h"
 
+#include "protocol/frame_text.h"
 #include "protocol/numbers.h"
 #include "serial/serial_control.h"
 #include "trace/trace_format.h"
@@ -302,7 +303,9 @@ StepResult BoardTest::loopback() {
                             .arg(kTries);
         } else {
             const QString seen = lineOrder(read->judged->inBits);
-            measurement.value = seen;
+            // Any byte may stand where an input is not mapped: kept readably,
+            // so that the report and the screen never carry a control byte.
+            measurement.value = QString::fromStdString(protocol::readableFrame(seen.toStdString()));
             const QString wrong = wrongInputs(seen, pattern.expected);
             if (!wrong.isEmpty()) {
                 measurement.outcome = StepOutcome::Fail;

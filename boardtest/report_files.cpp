@@ -101,14 +101,21 @@ QByteArray resultJson(const TestRecord& record) {
                                  {"message", step.message},
                                  {"measurements", measurements}});
     }
+    // Text that is not known is null: a run never stored has no uuid, and
+    // its attempt is 0.
+    const auto known = [](const QString& text) {
+        return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+    };
     const QJsonObject root{
-        {"unit", record.unit.isEmpty() ? QJsonValue() : QJsonValue(record.unit)},
+        {"uuid", known(record.uuid)},
+        {"unit", known(record.unit)},
+        {"attempt", record.attempt > 0 ? QJsonValue(record.attempt) : QJsonValue()},
+        {"station", known(record.station)},
+        {"operator", known(record.operatorName)},
         {"address", record.address},
         {"host", record.host},
-        {"plan",
-         QJsonObject{{"file", record.planFile},
-                     {"sha256",
-                      record.planSha256.isEmpty() ? QJsonValue() : QJsonValue(record.planSha256)}}},
+        {"version", known(record.version)},
+        {"plan", QJsonObject{{"file", record.planFile}, {"sha256", known(record.planSha256)}}},
         {"start", isoTime(record.start)},
         {"end", isoTime(record.end)},
         {"verdict", verdictName(record.verdict())},

@@ -233,6 +233,26 @@ private slots:
         QCOMPARE(frames, sent);
         QCOMPARE(port.openCount, opens);
     }
+
+    // An input the map leaves unchecked may carry any byte; the inputs kept
+    // as a measurement go to the report and the screen in readable form.
+    void inputsKeptReadably() {
+        const ParsedPlan parsed = parsePlan(kPlan);
+        QVERIFY(parsed.plan);
+        Bench noisy;
+        noisy.stuck[8] = '\x1b';
+        rio::test::FakePort port;
+        std::string outputs = "00000000";
+        port.respond = [&](const std::string& request) { return answer(noisy, outputs, request); };
+        port.setPortOpen(true);
+        rio::exchange::Line line(port, std::make_unique<InstantPump>());
+        BoardTest test(line, *parsed.plan, [] { return false; });
+        const std::vector<StepResult> results = test.run();
+        QCOMPARE(results.at(1).name, QStringLiteral("loopback"));
+        QCOMPARE(results.at(1).outcome, StepOutcome::Pass);
+        QCOMPARE(results.at(1).measurements.at(0).value.toString(), QStringLiteral("<1B>0000000"));
+        QCOMPARE(results.at(1).measurements.at(1).value.toString(), QStringLiteral("<1B>0000001"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBoardSteps)

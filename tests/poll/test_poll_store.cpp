@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -263,12 +265,26 @@ private slots:
         QVERIFY(!sim.path.isEmpty());
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("results.sqlite"));
+        QString folder;
         for (int attempt = 1; attempt <= 2; ++attempt) {
             const Run run = riopoll({"--test", writePlan(dir), "--device", sim.path, "--unit",
-                                     "SN-5", "--store", "sqlite:" + path, "--station", "bench-9"});
+                                     "SN-5", "--store", "sqlite:" + path, "--station", "bench-9",
+                                     "--report", dir.filePath(QStringLiteral("reports"))});
             QCOMPARE(run.exitCode, 0);
             QVERIFY2(!run.out.contains("result not stored"), run.out.constData());
+            const qsizetype at = run.out.indexOf("report: ");
+            QVERIFY2(at >= 0, run.out.constData());
+            folder = QString::fromUtf8(run.out.mid(at + 8)).trimmed();
         }
+        // The report names the run as the store does.
+        QFile result(QDir(folder).filePath(QStringLiteral("result.json")));
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        const QJsonObject json = QJsonDocument::fromJson(result.readAll()).object();
+        QCOMPARE(QStringList({json[QStringLiteral("uuid")].toString(),
+                              QString::number(json[QStringLiteral("attempt")].toInt()),
+                              json[QStringLiteral("station")].toString()})
+                     .join(QLatin1Char('|')),
+                 rows(path, "SELECT uuid, attempt, station FROM runs WHERE attempt = 2").value(0));
         QCOMPARE(
             rows(path, "SELECT unit, attempt, station, address, verdict, message,"
                        " substr(version, 1, 8) FROM runs ORDER BY id"),
