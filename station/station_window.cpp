@@ -2,14 +2,17 @@
 
 #include "board_test.h"
 #include "exchange.h"
+#include "history_pane.h"
 #include "report.h"
 #include "serial_control.h"
+#include "shift_pane.h"
 #include "store_location.h"
 #include "test_start.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -17,6 +20,8 @@
 #include <QRegularExpression>
 #include <QShortcut>
 #include <QStackedWidget>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -34,6 +39,8 @@ constexpr milliseconds kClockPeriod{100};
 // Rows of the step table, in the order the test runs them.
 const QStringList kSteps = {QStringLiteral("communication"), QStringLiteral("loopback"),
                             QStringLiteral("analog"), QStringLiteral("teardown")};
+
+enum Tab { kTestTab, kHistoryTab, kShiftTab };
 
 enum StepColumn { kStepColumn, kStateColumn, kTimeColumn, kMessageColumn };
 
@@ -170,11 +177,20 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent)
     m_stack->addWidget(testingPage);
     m_stack->addWidget(m_verdictPage);
 
+    m_history = new HistoryPane;
+    m_shift = new ShiftPane;
+    m_tabs = new QTabWidget;
+    m_tabs->setObjectName(QStringLiteral("viewTabs"));
+    m_tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
+    m_tabs->addTab(m_stack, tr("Test (F1)")); // in the order of Tab
+    m_tabs->addTab(m_history, tr("History (F5)"));
+    m_tabs->addTab(m_shift, tr("Shift (F6)"));
+
     auto* root = new QVBoxLayout(this);
     root->addLayout(header);
     root->addWidget(m_noticeLabel);
     root->addLayout(unitRow);
-    root->addWidget(m_stack, 1);
+    root->addWidget(m_tabs, 1);
 
     connect(m_operatorField, &QLineEdit::returnPressed, this, &StationWindow::operatorEntered);
     connect(m_unitField, &QLineEdit::returnPressed, this, &StationWindow::unitScanned);
@@ -187,11 +203,19 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent)
     connect(escape, &QShortcut::activated, this, &StationWindow::escape);
     auto* f2 = new QShortcut(QKeySequence(Qt::Key_F2), this);
     connect(f2, &QShortcut::activated, changeOperator, &QPushButton::click);
+    const std::pair<Qt::Key, int> tabKeys[] = {
+        {Qt::Key_F1, kTestTab}, {Qt::Key_F5, kHistoryTab}, {Qt::Key_F6, kShiftTab}};
+    for (const auto& [key, tab] : tabKeys)
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this,
+                [this, tab] { showTab(tab); });
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] { focusUnitField(); });
+    m_unitField->installEventFilter(this);
     m_clock.setInterval(kClockPeriod);
     connect(&m_clock, &QTimer::timeout, this, &StationWindow::tick);
 
     m_messageLabel->setText(tr("Scan a unit's serial number."));
     openStore();
+    refreshFigures();
     showPage(Page::Operator);
     resize(1024, 720);
 }
@@ -282,15 +306,48 @@ void StationWindow::unitScanned() {
         return;
     const QString unit = m_unitField->text().trimmed();
     m_unitField->clear();
-    if (!unit.isEmpty())
+    if (!unit.isEmpty()) {
+        showTab(kTestTab);
         runTest(unit);
+    } else if (m_tabs->currentIndex() == kHistoryTab) {
+        m_history->showChosenUnit();
+    }
+}
+
+void StationWindow::showTab(int tab) {
+    if (!m_testing || tab == kTestTab)
+        m_tabs->setCurrentIndex(tab);
+    focusUnitField();
+}
+
+void StationWindow::refreshFigures() {
+    m_history->refresh(m_store.get(), m_station);
+    m_shift->refresh(m_store.get(), m_station);
+}
+
+bool StationWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_unitField && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            const int step = key == Qt::Key_Up ? -1 : 1;
+            if (m_tabs->currentIndex() == kHistoryTab) {
+                m_history->moveChoice(step);
+                return true;
+            }
+            if (m_tabs->currentIndex() == kShiftTab) {
+                m_shift->stepDay(-step);
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void StationWindow::escape() {
     if (m_testing)
         requestStop();
     else
-        focusUnitField();
+        showTab(kTestTab);
 }
 
 void StationWindow::requestStop() {
@@ -419,6 +476,7 @@ void StationWindow::finishTest(poll::TestRecord& record, const QString& reportRe
     m_testing = false;
     m_unitField->setReadOnly(false);
     showVerdict(record, notKept.join(QStringLiteral("; ")));
+    refreshFigures();
     emit testEnded();
     if (m_closeAfterTest)
         close();

@@ -7,6 +7,9 @@
 //   waiting   ready for a scan, or why the last scan was refused;
 //   testing   each step's state and the elapsed time; Stop (Esc);
 //   verdict   PASS, FAIL or ERROR, until the next scan.
+// Beside the Test tab: History (this station's latest runs, a unit's
+// attempts) and Shift (a day's yield and the failures' Pareto), F5 and F6;
+// F1 or Esc comes back. The unit field keeps the focus on every tab.
 // The test runs on the GUI thread like the panel's exchanges: the wait loop
 // pumps events, so Stop and Esc are seen during a wait. While idle nothing
 // runs: no timer, no polling.
@@ -27,8 +30,12 @@ class QLineEdit;
 class QPushButton;
 class QStackedWidget;
 class QTableWidget;
+class QTabWidget;
 
 namespace rio::station {
+
+class HistoryPane;
+class ShiftPane;
 
 // The verdict's letters, in points: read from 2 m.
 inline constexpr int kVerdictPoints = 96;
@@ -57,6 +64,9 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Up and Down in the unit field move the choice in History and the day
+    // in Shift, so that the field never gives up the focus.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void openStore();
@@ -75,6 +85,8 @@ private:
     void stepDone(const poll::StepResult& step);
     void tick();
     void focusUnitField();
+    void showTab(int tab);
+    void refreshFigures();
 
     StationSettings m_settings;
     QString m_station;
@@ -93,6 +105,7 @@ private:
     QLabel* m_operatorLabel = nullptr;
     QLabel* m_noticeLabel = nullptr;
     QLineEdit* m_unitField = nullptr;
+    QTabWidget* m_tabs = nullptr;
     QStackedWidget* m_stack = nullptr;
     QLineEdit* m_operatorField = nullptr;
     QLabel* m_messageLabel = nullptr;
@@ -104,6 +117,8 @@ private:
     QLabel* m_verdictLabel = nullptr;
     QLabel* m_verdictUnitLabel = nullptr;
     QLabel* m_verdictDetailLabel = nullptr;
+    HistoryPane* m_history = nullptr;
+    ShiftPane* m_shift = nullptr;
 };
 
 } // namespace rio::station

@@ -18,6 +18,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -300,6 +301,57 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), bench.unitField());
         bench.scan(QStringLiteral("SN-12345"));
         QCOMPARE(bench.text("verdictLabel"), QStringLiteral("PASS"));
+    }
+
+    // A unit that fails, is repaired and passes, and one that passes: the
+    // history lists the station's runs and a chosen unit's attempts, the
+    // shift counts two units, one passed first time, both in the end. All
+    // with the focus left in the unit field.
+    void historyAndShift() {
+        Bench bench;
+        QVERIFY(bench.open());
+        bench.sim.setStuckInputs("01", {{5, '1'}});
+        bench.scan(QStringLiteral("SN-700"));
+        QCOMPARE(bench.text("verdictLabel"), QStringLiteral("FAIL"));
+        bench.sim.setStuckInputs("01", {});
+        bench.scan(QStringLiteral("SN-701"));
+        bench.scan(QStringLiteral("SN-700"));
+        QCOMPARE(bench.text("verdictLabel"), QStringLiteral("PASS"));
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+        QCOMPARE(QApplication::focusWidget(), bench.unitField());
+        const auto* latest = bench.window->findChild<QTableView*>("latestRunsView");
+        const auto cell = [](const QTableView* view, int row, int column) {
+            return view->model()->index(row, column).data().toString();
+        };
+        QCOMPARE(latest->model()->rowCount(), 3);
+        QCOMPARE(cell(latest, 0, 1) + " " + cell(latest, 0, 2) + " " + cell(latest, 0, 4),
+                 QStringLiteral("SN-700 2 PASS"));
+        QCOMPARE(cell(latest, 2, 4) + " " + cell(latest, 2, 5).section(':', 0, 0),
+                 QStringLiteral("FAIL loopback"));
+        // Return with the field empty lists the chosen unit's attempts: the
+        // newest run's first, then SN-701's (down to the oldest and one up).
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        const auto* unitRuns = bench.window->findChild<QTableView*>("unitRunsView");
+        QCOMPARE(unitRuns->model()->rowCount(), 2);
+        QCOMPARE(cell(unitRuns, 0, 1) + " " + cell(unitRuns, 0, 4) + ", " + cell(unitRuns, 1, 1) +
+                     " " + cell(unitRuns, 1, 4),
+                 QStringLiteral("SN-700 PASS, SN-700 FAIL"));
+        for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up})
+            QTest::keyClick(QApplication::focusWidget(), key);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(unitRuns->model()->rowCount(), 1);
+        QCOMPARE(cell(unitRuns, 0, 1) + " " + cell(unitRuns, 0, 4), QStringLiteral("SN-701 PASS"));
+        QCOMPARE(bench.window->page(), StationWindow::Page::Verdict);
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+        QCOMPARE(QApplication::focusWidget(), bench.unitField());
+        QCOMPARE(bench.text("unitsTestedLabel"), QStringLiteral("2"));
+        QCOMPARE(bench.text("firstPassYieldLabel"), QStringLiteral("50.0 %"));
+        QCOMPARE(bench.text("finalYieldLabel"), QStringLiteral("100.0 %"));
+        // The day before holds nothing.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(bench.text("unitsTestedLabel"), QStringLiteral("0"));
     }
 
     // A store on a file that cannot be written: ERROR on the screen for
