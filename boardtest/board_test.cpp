@@ -188,6 +188,8 @@ std::vector<StepResult> BoardTest::run() {
             }
         }
         result.name = name;
+        if (m_stepDone)
+            m_stepDone(result);
         steps.push_back(std::move(result));
     };
     step(kCommunication, m_plan.communication.has_value(), &BoardTest::communication);

@@ -41,6 +41,8 @@ public:
     void setProgress(std::function<void(const QString&)> progress) {
         m_progress = std::move(progress);
     }
+    // Called with each step's result as it ends, teardown too.
+    void setStepDone(std::function<void(const StepResult&)> done) { m_stepDone = std::move(done); }
     // Says why a stop was requested, for the interrupted step's message.
     void setStopReason(std::function<QString()> reason) { m_stopReason = std::move(reason); }
 
@@ -75,6 +77,7 @@ private:
     std::function<bool()> m_stopRequested;
     std::function<void(const QString&)> m_progress;
     std::function<QString()> m_stopReason;
+    std::function<void(const StepResult&)> m_stepDone;
 
     RecordingDisplay m_display;
     exchange::BoardState m_state;

@@ -3,6 +3,8 @@
 #include "protocol/frame_text.h"
 #include "protocol/numbers.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -47,7 +49,7 @@ std::vector<std::string_view> splitOn(std::string_view text, char separator) {
 const std::map<std::string, std::set<std::string>, std::less<>> kKnown = {
     {"line", {"speed", "board"}}, {"communication", {"cycles", "max_failures", "max_response_ms"}},
     {"loopback", {"map"}},        {"analog1", {"min", "max"}},
-    {"analog2", {"min", "max"}},
+    {"analog2", {"min", "max"}},  {"unit", {"pattern"}},
 };
 
 std::string joined(const std::set<std::string>& names) {
@@ -123,7 +125,7 @@ private:
             if (!kKnown.contains(name))
                 refuse(line, "unknown section [" + excerpt(name) +
                                  "]; known: [line], [communication], [loopback], [analog1], "
-                                 "[analog2]");
+                                 "[analog2], [unit]");
             if (m_sectionLines.contains(name))
                 refuse(line, "section [" + name + "] appears a second time (first on line " +
                                  std::to_string(m_sectionLines[name]) + ")");
@@ -189,6 +191,13 @@ private:
             if (!ms || *ms < 0)
                 refuse(line, where + "max_response_ms is a number of milliseconds from 0");
             m_plan.communication->maxResponseMs = *ms;
+        } else if (m_section == "unit" && key == "pattern") {
+            const QRegularExpression pattern(
+                QString::fromUtf8(value.data(), qsizetype(value.size())));
+            if (!pattern.isValid())
+                refuse(line, where + "the pattern is not a regular expression: " +
+                                 pattern.errorString().toStdString());
+            m_plan.unitPattern = std::string(value);
         } else if (m_section == "loopback" && key == "map") {
             m_plan.loopback = parseMap(line, value);
         } else {

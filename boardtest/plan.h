@@ -51,6 +51,10 @@ struct Plan {
     std::optional<std::vector<LoopLink>> loopback;
     std::optional<Limits> analog1;
     std::optional<Limits> analog2;
+    // [unit] pattern=: a regular expression the whole serial number must
+    // match before a test station sends anything; checked when read. riopoll
+    // does not use it.
+    std::optional<std::string> unitPattern;
 
     friend bool operator==(const Plan&, const Plan&) = default;
 };

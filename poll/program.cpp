@@ -2,21 +2,17 @@
 
 #include "boardtest/board_test.h"
 #include "boardtest/plan.h"
-#include "boardtest/plan_file.h"
 #include "boardtest/report_files.h"
+#include "boardtest/test_start.h"
 #include "exchange/exchange.h"
 #include "poll/console.h"
 #include "poll/exchange_output.h"
 #include "poll/poller.h"
 #include "poll/stored_run.h"
-#include "serial/qt_serial_control.h"
-#include "serial/settings_text.h"
 #include "trace/counters.h"
 #include "trace/trace_writer.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QSysInfo>
 
 #include <cstdio>
 #include <memory>
@@ -36,66 +32,8 @@ void say(const QString& text) {
     consoleWrite(stderr, QStringLiteral("riopoll: %1\n").arg(text).toStdString());
 }
 
-QString portName(const Options& options) {
-    return options.device.isEmpty() ? QStringLiteral("port %1").arg(*options.port) : options.device;
-}
-
-// The port opened as the panel opens it: --device stands for port 1 of a
-// numbering that holds only that device. Throws serial::PortError with the
-// reason when it will not open.
-std::unique_ptr<serial::QtSerialControl> openPort(const Options& options, std::int32_t speed) {
-    serial::PortMap ports;
-    int number = options.port.value_or(1);
-    if (!options.device.isEmpty()) {
-        ports = serial::PortMap([] { return std::vector<serial::PresentDevice>{}; });
-        ports.addOverride({1, options.device});
-        number = 1;
-    } else if (const std::optional<QString> path = ports.devicePath(number)) {
-        // Held to the device it names now, so that opening the port again
-        // after it was lost opens the same device, however the numbering
-        // changed meanwhile.
-        ports.addOverride({number, *path});
-    }
-    auto port = std::make_unique<serial::QtSerialControl>(ports);
-    port->setCommPort(number);
-    port->setSettings(serial::settingsText(speed));
-    port->setPortOpen(true);
-    return port;
-}
-
-// The steps of a test that could not start: the first the plan holds (all,
-// when the plan is unknown) carries the reason as its error, the others are
-// not run. Nothing was sent, so teardown has nothing to undo.
-std::vector<StepResult> stepsNotRun(const Plan* plan, const QString& reason) {
-    const bool present[] = {!plan || plan->communication, !plan || plan->loopback,
-                            !plan || plan->analog1 || plan->analog2};
-    const char* names[] = {"communication", "loopback", "analog"};
-    std::vector<StepResult> steps;
-    bool told = false;
-    for (std::size_t i = 0; i < 3; ++i) {
-        StepResult step;
-        step.name = QString::fromLatin1(names[i]);
-        if (!present[i]) {
-            step.message = QStringLiteral("not in the plan");
-        } else if (!told) {
-            step.outcome = StepOutcome::Error;
-            step.message = reason;
-            told = true;
-        } else {
-            step.message = QStringLiteral("not run: the test could not start");
-        }
-        steps.push_back(step);
-    }
-    StepResult teardown;
-    teardown.name = QStringLiteral("teardown");
-    if (!told) {
-        teardown.outcome = StepOutcome::Error;
-        teardown.message = reason;
-    } else {
-        teardown.message = QStringLiteral("not run: nothing was sent");
-    }
-    steps.push_back(teardown);
-    return steps;
+TestPort testPort(const Options& options) {
+    return TestPort{options.device, options.port};
 }
 
 // Writes the report when asked for, completes the stored run, prints the
@@ -155,10 +93,10 @@ int runPolling(const Options& options, StopSignals& stop) {
     }
     std::unique_ptr<serial::QtSerialControl> port;
     try {
-        port = openPort(options, speed);
+        port = openTestPort(testPort(options), speed);
     } catch (const serial::PortError& error) {
         say(QStringLiteral("could not open the port %1: %2")
-                .arg(portName(options), QString::fromLocal8Bit(error.what())));
+                .arg(portName(testPort(options)), QString::fromLocal8Bit(error.what())));
         return 2;
     }
 
@@ -210,14 +148,8 @@ int runPolling(const Options& options, StopSignals& stop) {
 }
 
 int runBoardTest(const Options& options, StopSignals& stop) {
-    TestRecord record;
-    record.start = WallClock::now();
-    record.unit = options.test->unit;
-    record.host = QSysInfo::machineHostName();
-    record.planFile = options.test->planPath;
-    record.station = options.test->station.isEmpty() ? record.host : options.test->station;
-    record.version = QCoreApplication::applicationName() + QLatin1Char(' ') +
-                     QCoreApplication::applicationVersion();
+    TestRecord record =
+        newRecord(options.test->unit, options.test->station, options.test->planPath);
 
     // The run is in the store as RUNNING before anything can be sent.
     StoredRun stored(options.test->store);
@@ -229,29 +161,17 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     }
 
     // Everything that can refuse the test does so before a byte is sent.
-    const PlanFile file = readPlanFile(options.test->planPath);
-    if (!file.text) {
-        record.message =
-            QStringLiteral("cannot read the plan %1: %2").arg(options.test->planPath, file.error);
-        say(record.message);
+    const LoadedPlan loaded = loadPlan(options.test->planPath);
+    record.planSha256 = loaded.sha256;
+    if (!loaded.plan) {
+        record.message = loaded.message;
+        say(loaded.refusal.isEmpty()
+                ? record.message
+                : QStringLiteral("%1: %2").arg(options.test->planPath, loaded.refusal));
         record.steps = stepsNotRun(nullptr, record.message);
         return finishTest(options, record, stored);
     }
-    const QByteArray& text = *file.text;
-    record.planSha256 =
-        QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
-    const ParsedPlan parsed =
-        parsePlan(std::string_view(text.constData(), std::size_t(text.size())));
-    if (!parsed.plan) {
-        record.message =
-            QStringLiteral("the plan %1 is refused: %2")
-                .arg(options.test->planPath, QString::fromStdString(describe(parsed.error)));
-        say(QStringLiteral("%1: %2").arg(options.test->planPath,
-                                         QString::fromStdString(describe(parsed.error))));
-        record.steps = stepsNotRun(nullptr, record.message);
-        return finishTest(options, record, stored);
-    }
-    const Plan& plan = *parsed.plan;
+    const Plan& plan = *loaded.plan;
     record.address = QString::fromLatin1(plan.board.data(), qsizetype(plan.board.size()));
     if (!options.test->reportDir.isEmpty()) {
         if (const auto refused = checkReportFolder(options.test->reportDir)) {
@@ -265,10 +185,11 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     const std::int32_t speed = options.speed.value_or(plan.speed);
     std::unique_ptr<serial::QtSerialControl> port;
     try {
-        port = openPort(options, speed);
+        port = openTestPort(testPort(options), speed);
     } catch (const serial::PortError& error) {
-        record.message = QStringLiteral("could not open the port %1: %2")
-                             .arg(portName(options), QString::fromLocal8Bit(error.what()));
+        record.message =
+            QStringLiteral("could not open the port %1: %2")
+                .arg(portName(testPort(options)), QString::fromLocal8Bit(error.what()));
         say(record.message);
         record.steps = stepsNotRun(&plan, record.message);
         return finishTest(options, record, stored);

@@ -4,7 +4,7 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # What building and testing riopanel needs on Debian 12.
-packages=(g++ cmake ninja-build pkg-config ccache qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev fonts-nanum)
+packages=(g++ cmake ninja-build pkg-config ccache qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libgl-dev fonts-nanum)
 # What the fuzz targets add: clang with its libFuzzer and sanitizer runtimes.
 fuzz_packages=(clang-14 libclang-rt-14-dev)
 

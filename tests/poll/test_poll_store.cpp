@@ -4,6 +4,7 @@
 // completion the store refuses makes the exit status 2; --history, --yield
 // and --pareto print a store made here, byte for byte as written by hand.
 #include "store/results_store.h"
+#include "tests/support/read_only_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -159,41 +160,6 @@ QStringList rows(const QString& path, const QString& sql) {
     return result;
 }
 
-// Runs a program to its end; whether it succeeded.
-bool succeeds(const QString& program, const QStringList& args) {
-    QProcess process;
-    process.start(program, args);
-    return process.waitForFinished(10'000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}
-
-// The file made read-only for as long as this lives: by its mode, or, for
-// root, whom modes do not stop, by a read-only bind mount of it.
-class ReadOnlyFile {
-public:
-    explicit ReadOnlyFile(const QString& path) : m_path(path) {
-        if (::geteuid() != 0) {
-            ready = ::chmod(path.toLocal8Bit().constData(), 0444) == 0;
-            return;
-        }
-        m_mounted = succeeds(QStringLiteral("mount"), {"--bind", path, path});
-        ready =
-            m_mounted && succeeds(QStringLiteral("mount"), {"-o", "remount,bind,ro", path, path});
-    }
-    ~ReadOnlyFile() {
-        if (m_mounted && !succeeds(QStringLiteral("umount"), {m_path}))
-            qWarning("could not unmount the read-only bind mount on %s", qPrintable(m_path));
-    }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-
-    bool ready = false;
-
-private:
-    QString m_path;
-    bool m_mounted = false;
-};
-
 system_clock::time_point at(const char* utc) {
     const QDateTime time = QDateTime::fromString(QString::fromLatin1(utc), Qt::ISODate);
     return system_clock::time_point(
@@ -307,7 +273,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("results.sqlite"));
         QVERIFY(openWritable(path));
-        const ReadOnlyFile readOnly(path);
+        const test::ReadOnlyFile readOnly(path);
         if (!readOnly.ready)
             QSKIP("the store file cannot be made read-only here (root, and no bind mount)");
         Simulator sim;

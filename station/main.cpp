@@ -1,0 +1,134 @@
+// riostation: the test station of a production line. This file reads the
+// command line; answers --help and --version (and a mistake in the options)
+// on the console, without a display; takes the settings from the options,
+// else from those the station last used, else from the settings dialog; and
+// opens the window.
+
+#include "station/settings_dialog.h"
+#include "station/station_settings.h"
+#include "station/station_window.h"
+#include "store/store_location.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QSettings>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+    QCommandLineOption plan{QStringLiteral("plan"),
+                            QStringLiteral("The board test plan (an INI file, as riopoll --test "
+                                           "reads it)."),
+                            QStringLiteral("file")};
+    QCommandLineOption device{QStringLiteral("device"),
+                              QStringLiteral("The line's serial device, e.g. /dev/ttyUSB0."),
+                              QStringLiteral("path")};
+    QCommandLineOption port{QStringLiteral("port"),
+                            QStringLiteral("The line as a port number in the panel's numbering "
+                                           "(riopanel --list-ports), instead of --device."),
+                            QStringLiteral("n")};
+    QCommandLineOption station{
+        QStringLiteral("station"),
+        QStringLiteral("The station's name in the store (default: the host's name)."),
+        QStringLiteral("name")};
+    QCommandLineOption store{
+        QStringLiteral("store"),
+        QStringLiteral("The results store: default ($XDG_DATA_HOME/riopanel/results.sqlite) or "
+                       "sqlite:PATH."),
+        QStringLiteral("url")};
+    QCommandLineOption report{
+        QStringLiteral("report"),
+        QStringLiteral("Write each test's report (result.json, junit.xml, measurements.csv) "
+                       "into a folder under DIR."),
+        QStringLiteral("dir")};
+
+    CommandLine() {
+        parser.setApplicationDescription(
+            QStringLiteral("Test station for a production line: scan a board's serial number, "
+                           "test it go/no-go against a plan, keep every run in a results "
+                           "store.\nWithout options it uses the settings it last used, or asks "
+                           "for them."));
+        parser.addOptions({plan, device, port, station, store, report});
+    }
+};
+
+// Options that print and exit need no display; nor does a mistake in them.
+bool wantsWindow(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    CommandLine probe;
+    return probe.parser.parse(arguments) && !probe.parser.isSet(probe.help) &&
+           !probe.parser.isSet(probe.version);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::unique_ptr<QCoreApplication> app;
+    if (wantsWindow(argc, argv))
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("riopanel"));
+    QCoreApplication::setApplicationName(QStringLiteral("riostation"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RIOSTATION_VERSION));
+
+    CommandLine commandLine;
+    QCommandLineParser& parser = commandLine.parser;
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "riostation: %s\ntry riostation --help\n",
+                     qUtf8Printable(parser.errorText().left(200)));
+        return 2;
+    }
+    parser.process(*app); // --help and --version print and exit
+
+    QSettings kept;
+    rio::station::StationSettings settings = rio::station::loadSettings(kept);
+    if (parser.isSet(commandLine.plan))
+        settings.planPath = parser.value(commandLine.plan);
+    if (parser.isSet(commandLine.device)) {
+        settings.port.device = parser.value(commandLine.device);
+        settings.port.number.reset();
+    }
+    if (parser.isSet(commandLine.port)) {
+        bool isNumber = false;
+        const int number = parser.value(commandLine.port).toInt(&isNumber);
+        if (!isNumber || number < 1) {
+            std::fprintf(stderr, "riostation: --port takes a port number from 1\n");
+            return 2;
+        }
+        settings.port.number = number;
+        settings.port.device.clear();
+    }
+    if (parser.isSet(commandLine.station))
+        settings.station = parser.value(commandLine.station);
+    if (parser.isSet(commandLine.store)) {
+        settings.store = parser.value(commandLine.store);
+        if (const auto location = rio::store::parseStoreLocation(settings.store);
+            !location.location) {
+            std::fprintf(stderr, "riostation: --store: %s\n", qUtf8Printable(location.error));
+            return 2;
+        }
+    }
+    if (parser.isSet(commandLine.report))
+        settings.reportDir = parser.value(commandLine.report);
+
+    if (!settings.complete()) {
+        rio::station::SettingsDialog dialog(settings);
+        if (dialog.exec() != QDialog::Accepted)
+            return 2;
+        settings = dialog.settings();
+    }
+    rio::station::saveSettings(kept, settings);
+
+    rio::station::StationWindow window(settings);
+    window.show();
+    return QApplication::exec();
+}
