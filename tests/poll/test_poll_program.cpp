@@ -4,6 +4,9 @@
 // back, what refuses a test before the line, a report and a trace onto a full
 // disk, an interruption, and polling's exit status. Expected values are
 // written by hand from the frame tables and the plans below.
+#include "tests/support/pseudo_terminal.h"
+#include "tests/support/sim_process.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -31,14 +34,6 @@ using namespace std::chrono_literals;
 // Only reached when something is wrong; a healthy run takes well under it.
 constexpr int kPatienceMs = 30'000;
 
-bool ptyAvailable() {
-    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-}
-
 // A short plan at the simulator's fastest speed: four cycles, the whole
 // loop-back map, both analog channels.
 const QByteArray kPlan = "[line]\n"
@@ -57,70 +52,14 @@ const QByteArray kPlan = "[line]\n"
                          "min=0\n"
                          "max=1023\n";
 
-// riosim with --log on a new pseudo-terminal; its path once ready.
-class Simulator {
-public:
-    explicit Simulator(const QStringList& faults) {
-        m_process.start(QStringLiteral(RIOSIM_PATH),
-                        QStringList{"--baud", "115200", "--log"} + faults);
-        QVERIFY(m_process.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(m_process.canReadLine(), 5000);
-        static const QRegularExpression ready("^riosim: line ready at (/dev/pts/\\d+)\\n$");
-        const auto match = ready.match(QString::fromLatin1(m_process.readLine()));
-        QVERIFY(match.hasMatch());
-        path = match.captured(1);
+// riosim with --log on a new pseudo-terminal, or a failed test where it did
+// not start.
+struct Simulator : rio::test::SimProcess {
+    explicit Simulator(const QStringList& faults)
+        : SimProcess(QStringLiteral(RIOSIM_PATH), faults) {
+        if (path.isEmpty())
+            QTest::qFail("riosim did not name its line", __FILE__, __LINE__);
     }
-    ~Simulator() { quit(); }
-
-    // Ends the simulator, which closes its end of the line.
-    void quit() {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-
-    // Sends a read request for board 09, which no board answers, from the
-    // test's own end of the line, and waits for the log to show it: every
-    // request before it has been logged by then.
-    [[nodiscard]] bool logUpToMarker() {
-        const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        const bool sent = fd >= 0 && ::write(fd,
-                                             "\x05"
-                                             "09R\x04",
-                                             5) == 5;
-        if (fd >= 0)
-            ::close(fd);
-        if (!sent)
-            return false;
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (!log().isEmpty() && log().constLast().endsWith(" <- 09 <ENQ>09R<EOT>"))
-                return true;
-            m_process.waitForReadyRead(100);
-        }
-        return false;
-    }
-
-    // Every log line so far: "  12.345 <- 01 <ENQ>01W00000000<EOT>".
-    QStringList log() {
-        m_log += QString::fromLatin1(m_process.readAllStandardOutput());
-        return m_log.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    // The write requests and replies the log shows, as "<- 01W00000100" and
-    // "-> 01W00000100", in line order.
-    QStringList writes() {
-        static const QRegularExpression frame("(<-|->) 01 <(?:ENQ|ACK)>01W([01]{8})<(?:EOT|ETX)>$");
-        QStringList seen;
-        for (const QString& line : log())
-            if (const auto match = frame.match(line); match.hasMatch())
-                seen << match.captured(1) + " 01W" + match.captured(2);
-        return seen;
-    }
-
-    QString path;
-
-private:
-    QProcess m_process;
-    QString m_log;
 };
 
 // A tmpfs of a few pages on a new folder, for a disk that fills; unmounted
@@ -241,10 +180,7 @@ QJsonObject step(const QJsonObject& result, const QString& name) {
 class TestPollProgram : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        if (!ptyAvailable())
-            QSKIP("this machine gives no pseudo-terminal, and riosim serves on one");
-    }
+    void initTestCase() { RIO_SKIP_WITHOUT_PSEUDO_TERMINAL(); }
 
     // A plan is read whole before anything goes on the line: a mistake is
     // refused with its line number and exit 2, and the simulator sees no

@@ -4,7 +4,9 @@
 // completion the store refuses makes the exit status 2; --history, --yield
 // and --pareto print a store made here, byte for byte as written by hand.
 #include "store/results_store.h"
+#include "tests/support/pseudo_terminal.h"
 #include "tests/support/read_only_file.h"
+#include "tests/support/sim_process.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,14 +33,6 @@ namespace {
 // Only reached when something is wrong; a healthy run takes well under it.
 constexpr int kPatienceMs = 30'000;
 
-bool ptyAvailable() {
-    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-}
-
 const QByteArray kPlan = "[line]\n"
                          "speed=115200\n"
                          "board=01\n"
@@ -51,56 +45,9 @@ const QByteArray kPlan = "[line]\n"
                          "max=900\n";
 
 // riosim with --log on a new pseudo-terminal.
-class Simulator {
-public:
-    explicit Simulator(const QStringList& extra = {}) {
-        m_process.start(QStringLiteral(RIOSIM_PATH),
-                        QStringList{"--baud", "115200", "--log"} + extra);
-        if (!m_process.waitForStarted(5000))
-            return;
-        const auto deadline = steady_clock::now() + 5s;
-        while (!m_process.canReadLine() && steady_clock::now() < deadline)
-            m_process.waitForReadyRead(100);
-        static const QRegularExpression ready("^riosim: line ready at (/dev/pts/\\d+)\\n$");
-        const auto match = ready.match(QString::fromLatin1(m_process.readLine()));
-        if (match.hasMatch())
-            path = match.captured(1);
-    }
-    ~Simulator() {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-
-    // Sends a read request for board 09, which no board answers, from the
-    // test's own end of the line, and waits for the log to show it: every
-    // request before it has been logged by then.
-    [[nodiscard]] bool logUpToMarker() {
-        const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        const bool sent = fd >= 0 && ::write(fd,
-                                             "\x05"
-                                             "09R\x04",
-                                             5) == 5;
-        if (fd >= 0)
-            ::close(fd);
-        const auto deadline = steady_clock::now() + 5s;
-        while (sent && steady_clock::now() < deadline) {
-            if (!log().isEmpty() && log().constLast().endsWith(" <- 09 <ENQ>09R<EOT>"))
-                return true;
-            m_process.waitForReadyRead(100);
-        }
-        return false;
-    }
-
-    QStringList log() {
-        m_log += QString::fromLatin1(m_process.readAllStandardOutput());
-        return m_log.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-    QString path;
-
-private:
-    QProcess m_process;
-    QString m_log;
+struct Simulator : rio::test::SimProcess {
+    explicit Simulator(const QStringList& extra = {})
+        : SimProcess(QStringLiteral(RIOSIM_PATH), extra) {}
 };
 
 struct Run {
@@ -225,8 +172,7 @@ private slots:
     // Two runs of one unit: each is in the store with its attempt number,
     // the station's name, its verdict and its steps.
     void runsStored() {
-        if (!ptyAvailable())
-            QSKIP("this machine gives no pseudo-terminal, and riosim serves on one");
+        RIO_SKIP_WITHOUT_PSEUDO_TERMINAL();
         Simulator sim;
         QVERIFY(!sim.path.isEmpty());
         QTemporaryDir dir;
@@ -268,8 +214,7 @@ private slots:
     // A store on a file that cannot be written: the test is refused before
     // the port is opened, and nothing reaches the line.
     void readOnlyStoreRefuses() {
-        if (!ptyAvailable())
-            QSKIP("this machine gives no pseudo-terminal, and riosim serves on one");
+        RIO_SKIP_WITHOUT_PSEUDO_TERMINAL();
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("results.sqlite"));
         QVERIFY(openWritable(path));
@@ -293,8 +238,7 @@ private slots:
     // The station restarted during the test and marked the run ABORTED: the
     // board's verdict is still shown, the run is not stored, exit 2.
     void completionRefused() {
-        if (!ptyAvailable())
-            QSKIP("this machine gives no pseudo-terminal, and riosim serves on one");
+        RIO_SKIP_WITHOUT_PSEUDO_TERMINAL();
         // A turnaround so the test lasts long enough to be caught.
         Simulator sim({"--turnaround", "20"});
         QVERIFY(!sim.path.isEmpty());
