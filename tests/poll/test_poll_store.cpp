@@ -7,6 +7,7 @@
 #include "tests/support/pseudo_terminal.h"
 #include "tests/support/read_only_file.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/store_rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,26 +86,8 @@ std::unique_ptr<store::ResultsStore> openWritable(const QString& path) {
     return opened ? std::move(opened.value()) : nullptr;
 }
 
-// Each row of a query on the file, through a connection of the test's own,
-// as "a|b|c".
 QStringList rows(const QString& path, const QString& sql) {
-    QStringList result;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "reader");
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        QSqlQuery query(db);
-        if (!db.open() || !query.exec(sql))
-            result << QStringLiteral("cannot read");
-        while (query.next()) {
-            QStringList cells;
-            for (int i = 0; i < query.record().count(); ++i)
-                cells << (query.isNull(i) ? QStringLiteral("null") : query.value(i).toString());
-            result << cells.join(QLatin1Char('|'));
-        }
-    }
-    QSqlDatabase::removeDatabase("reader");
-    return result;
+    return rio::test::storeRows(path, sql);
 }
 
 system_clock::time_point at(const char* utc) {

@@ -10,6 +10,7 @@
 #include "store/results_store.h"
 #include "tests/support/pseudo_terminal.h"
 #include "tests/support/read_only_file.h"
+#include "tests/support/store_rows.h"
 
 #include <QApplication>
 #include <QFile>
@@ -47,26 +48,8 @@ const QByteArray kPlan = "[line]\n"
                          "min=100\n"
                          "max=900\n";
 
-// Each row of a query on the store file, through a connection of the test's
-// own, as "a|b|c".
 QStringList rows(const QString& path, const QString& sql) {
-    QStringList result;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "reader");
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        QSqlQuery query(db);
-        if (!db.open() || !query.exec(sql))
-            result << QStringLiteral("cannot read");
-        while (query.next()) {
-            QStringList cells;
-            for (int i = 0; i < query.record().count(); ++i)
-                cells << (query.isNull(i) ? QStringLiteral("null") : query.value(i).toString());
-            result << cells.join(QLatin1Char('|'));
-        }
-    }
-    QSqlDatabase::removeDatabase("reader");
-    return result;
+    return rio::test::storeRows(path, sql);
 }
 
 // The simulator's board 01 on a new pseudo-terminal, a plan and a store in a
