@@ -13,6 +13,10 @@
 int main(int argc, char** argv) {
     // A build machine has no display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc == 2 && (qstrcmp(argv[1], "--help") == 0 || qstrcmp(argv[1], "-h") == 0)) {
+        std::printf("usage: rio_render_icon SIZE FILE\n");
+        return 0;
+    }
     QGuiApplication app(argc, argv);
     const QStringList args = QGuiApplication::arguments();
     if (args.size() != 3) {
