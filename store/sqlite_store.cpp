@@ -32,6 +32,7 @@ const char* const kMigrationTo1[] = {
     " unit TEXT,"
     " attempt INTEGER NOT NULL CHECK (attempt >= 1),"
     " station TEXT NOT NULL,"
+    " host TEXT NOT NULL,"
     " operator TEXT,"
     " address TEXT,"
     " plan_file TEXT NOT NULL,"
@@ -334,14 +335,15 @@ StoreStatus SqliteStore::beginRun(TestRecord& record) {
             attempt = scalar(count, "the unit's attempts").toInt() + 1;
         }
         QSqlQuery insert = prepare(QStringLiteral(
-            "INSERT INTO runs (uuid, unit, attempt, station, operator, address, plan_file,"
-            " plan_sha256, start, verdict, message, version)"
-            " VALUES (:uuid, :unit, :attempt, :station, :operator, :address, :plan_file,"
-            " :plan_sha256, :start, 'RUNNING', '', :version)"));
+            "INSERT INTO runs (uuid, unit, attempt, station, host, operator, address,"
+            " plan_file, plan_sha256, start, verdict, message, version)"
+            " VALUES (:uuid, :unit, :attempt, :station, :host, :operator, :address,"
+            " :plan_file, :plan_sha256, :start, 'RUNNING', '', :version)"));
         insert.bindValue(QStringLiteral(":uuid"), uuid);
         insert.bindValue(QStringLiteral(":unit"), optionalText(record.unit));
         insert.bindValue(QStringLiteral(":attempt"), attempt);
         insert.bindValue(QStringLiteral(":station"), text(record.station));
+        insert.bindValue(QStringLiteral(":host"), text(record.host));
         insert.bindValue(QStringLiteral(":operator"), optionalText(record.operatorName));
         insert.bindValue(QStringLiteral(":address"), optionalText(record.address));
         insert.bindValue(QStringLiteral(":plan_file"), text(record.planFile));

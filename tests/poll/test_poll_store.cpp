@@ -18,6 +18,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -181,9 +182,10 @@ private slots:
                      .join(QLatin1Char('|')),
                  rows(path, "SELECT uuid, attempt, station FROM runs WHERE attempt = 2").value(0));
         QCOMPARE(
-            rows(path, "SELECT unit, attempt, station, address, verdict, message,"
+            rows(path, "SELECT unit, attempt, station, host, address, verdict, message,"
                        " substr(version, 1, 8) FROM runs ORDER BY id"),
-            QStringList({"SN-5|1|bench-9|01|PASS||riopoll ", "SN-5|2|bench-9|01|PASS||riopoll "}));
+            QStringList({"SN-5|1|bench-9|" + QSysInfo::machineHostName() + "|01|PASS||riopoll ",
+                         "SN-5|2|bench-9|" + QSysInfo::machineHostName() + "|01|PASS||riopoll "}));
         QCOMPARE(
             rows(path, "SELECT s.name, s.outcome FROM steps s JOIN runs r ON r.id = s.run_id"
                        " WHERE r.attempt = 2 ORDER BY s.position"),
