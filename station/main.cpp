@@ -1,9 +1,10 @@
 // riostation: the test station of a production line. This file reads the
 // command line; answers --help and --version (and a mistake in the options)
-// on the console, without a display; takes the settings from the options,
-// else from those the station last used, else from the settings dialog; and
-// opens the window.
+// on the console, without a display; finds a display, or says in one line
+// that there is none; takes the settings from the options, else from those
+// the station last used, else from the settings dialog; and opens the window.
 
+#include "desktop/window_start.h"
 #include "station/settings_dialog.h"
 #include "station/station_settings.h"
 #include "station/station_window.h"
@@ -58,24 +59,21 @@ struct CommandLine {
     }
 };
 
-// Options that print and exit need no display; nor does a mistake in them.
-bool wantsWindow(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+[[nodiscard]] std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) {
     CommandLine probe;
-    return probe.parser.parse(arguments) && !probe.parser.isSet(probe.help) &&
-           !probe.parser.isSet(probe.version);
+    // Options that print and exit need no display; nor does a mistake in them.
+    if (!rio::desktop::wantsWindow(argc, argv, probe.parser, [&probe] {
+            return probe.parser.isSet(probe.help) || probe.parser.isSet(probe.version);
+        }))
+        return std::make_unique<QCoreApplication>(argc, argv);
+    return rio::desktop::startWindowApplication<QApplication>(
+        argc, argv, {"riostation", "start it in a desktop session or over ssh -X"});
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::unique_ptr<QCoreApplication> app;
-    if (wantsWindow(argc, argv))
-        app = std::make_unique<QApplication>(argc, argv);
-    else
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    const auto app = makeApplication(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("riopanel"));
     QCoreApplication::setApplicationName(QStringLiteral("riostation"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RIOSTATION_VERSION));
