@@ -48,6 +48,20 @@ struct CommandLine {
         QStringLiteral("Write each test's report (result.json, junit.xml, measurements.csv) "
                        "into a folder under DIR."),
         QStringLiteral("dir")};
+    QCommandLineOption screenshot{
+        QStringLiteral("screenshot"),
+        QStringLiteral("Draw the window (no display needed), save it as PNG and exit; the "
+                       "settings are neither asked for nor kept."),
+        QStringLiteral("file")};
+    QCommandLineOption operatorId{
+        QStringLiteral("operator"),
+        QStringLiteral("With --screenshot: enter this operator ID first."), QStringLiteral("id")};
+    QCommandLineOption scan{
+        QStringLiteral("scan"),
+        QStringLiteral("With --screenshot and --operator: scan this serial number, test the unit "
+                       "on the line (the run is kept in the store as every run is) and picture "
+                       "the verdict; exit 0 PASS, 1 FAIL, 2 ERROR."),
+        QStringLiteral("serial")};
 
     CommandLine() {
         parser.setApplicationDescription(
@@ -55,7 +69,8 @@ struct CommandLine {
                            "test it go/no-go against a plan, keep every run in a results "
                            "store.\nWithout options it uses the settings it last used, or asks "
                            "for them."));
-        parser.addOptions({plan, device, port, station, store, report});
+        parser.addOptions(
+            {plan, device, port, station, store, report, screenshot, operatorId, scan});
     }
 };
 
@@ -66,8 +81,48 @@ struct CommandLine {
             return probe.parser.isSet(probe.help) || probe.parser.isSet(probe.version);
         }))
         return std::make_unique<QCoreApplication>(argc, argv);
+    rio::desktop::offscreenWithoutDisplay(argc, argv, "--screenshot");
     return rio::desktop::startWindowApplication<QApplication>(
-        argc, argv, {"riostation", "start it in a desktop session or over ssh -X"});
+        argc, argv,
+        {"riostation", "start it in a desktop session or over ssh -X, or use --screenshot FILE, "
+                       "which needs no display"});
+}
+
+// --screenshot FILE [--operator ID [--scan SERIAL]]: the window as the
+// operator would see it, drawn once. Nothing is asked for and the settings
+// kept are left as they were: a picture is not a new set-up of the bench.
+[[nodiscard]] int takeScreenshot(const CommandLine& commandLine,
+                                 const rio::station::StationSettings& settings) {
+    const QCommandLineParser& parser = commandLine.parser;
+    const bool scanning = parser.isSet(commandLine.scan);
+    if (scanning && !parser.isSet(commandLine.operatorId)) {
+        std::fprintf(stderr, "riostation: --scan needs --operator: every run names who tested\n");
+        return 2;
+    }
+    if (scanning && !settings.complete()) {
+        std::fprintf(stderr, "riostation: --scan needs a plan and a line (--plan, and --device "
+                             "or --port)\n");
+        return 2;
+    }
+    rio::station::StationWindow window(settings);
+    window.show();
+    if (parser.isSet(commandLine.operatorId))
+        window.setOperator(parser.value(commandLine.operatorId));
+    int status = 0;
+    if (scanning) {
+        const auto verdict = window.scan(parser.value(commandLine.scan));
+        status = !verdict                                    ? 2
+                 : *verdict == rio::boardtest::Verdict::Pass ? 0
+                 : *verdict == rio::boardtest::Verdict::Fail ? 1
+                                                             : 2;
+    }
+    QApplication::processEvents();
+    const QString file = parser.value(commandLine.screenshot);
+    if (!window.grab().save(file, "PNG")) {
+        std::fprintf(stderr, "riostation: cannot write %s\n", qUtf8Printable(file));
+        return 2;
+    }
+    return status;
 }
 
 } // namespace
@@ -117,6 +172,9 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(commandLine.report))
         settings.reportDir = parser.value(commandLine.report);
+
+    if (parser.isSet(commandLine.screenshot))
+        return takeScreenshot(commandLine, settings);
 
     if (!settings.complete()) {
         rio::station::SettingsDialog dialog(settings);

@@ -1,6 +1,8 @@
 // riostation as a person starts it, in a child process: without a display
-// its window cannot open, and it says so in one line and exits with 2.
+// its window cannot open, and it says so in one line and exits with 2; a
+// picture of the window needs no display.
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -9,6 +11,27 @@ namespace {
 
 // Generous: a child that has not ended by then hangs.
 constexpr int kChildBoundMs = 30000;
+
+// The environment with no display at all, DISPLAY set when display is given;
+// settings kept, if any were, go to the test's folder.
+QProcessEnvironment withoutDisplay(const QTemporaryDir& dir, const QString& display = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    if (!display.isEmpty())
+        env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    return env;
+}
+
+// A plan, a line and a store in the test's folder: the station's settings
+// are complete and touch nothing outside it.
+QStringList settingsIn(const QTemporaryDir& dir) {
+    return {"--plan",   dir.filePath("plan.ini"),
+            "--device", "/dev/null",
+            "--store",  "sqlite:" + dir.filePath("results.sqlite")};
+}
 
 } // namespace
 
@@ -24,19 +47,9 @@ private slots:
         QFETCH(QString, display);
         const QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        if (!display.isEmpty())
-            env.insert(QStringLiteral("DISPLAY"), display);
-        // Settings kept, if any were, go to the test's own folder.
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
         QProcess child;
-        child.setProcessEnvironment(env);
-        child.start(QStringLiteral(RIOSTATION_PATH),
-                    {"--plan", dir.filePath("plan.ini"), "--device", "/dev/null", "--store",
-                     "sqlite:" + dir.filePath("results.sqlite")});
+        child.setProcessEnvironment(withoutDisplay(dir, display));
+        child.start(QStringLiteral(RIOSTATION_PATH), settingsIn(dir));
         QVERIFY(child.waitForFinished(kChildBoundMs));
         const QByteArray err = child.readAllStandardError();
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
@@ -49,6 +62,21 @@ private slots:
                  err.constData());
         QCOMPARE(child.readAllStandardOutput(), QByteArray());
         QVERIFY(!QFile::exists(dir.filePath("results.sqlite")));
+    }
+
+    void screenshotIsTheWindowsPicture() {
+        const QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString picture = dir.filePath(QStringLiteral("station.png"));
+        QProcess child;
+        child.setProcessEnvironment(withoutDisplay(dir));
+        child.start(QStringLiteral(RIOSTATION_PATH), settingsIn(dir) << "--screenshot" << picture);
+        QVERIFY(child.waitForFinished(kChildBoundMs));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
+        const QImage image(picture, "PNG");
+        // The window opens at 1024 x 720.
+        QCOMPARE(image.size(), QSize(1024, 720));
     }
 };
 
