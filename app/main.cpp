@@ -4,6 +4,7 @@
 // display, or says in one line that there is none; and wires the window to a
 // port, with the trace file and the line monitor when asked for.
 
+#include "desktop/window_start.h"
 #include "panel/form1.h"
 #include "protocol/frame_text.h"
 #include "serial/device_facts.h"
@@ -18,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -81,98 +81,16 @@ struct CommandLine {
     }
 };
 
-// Decided from the raw arguments, before any application exists: a window
-// needs a display, and Qt cannot start its GUI without one. Arguments that
-// do not parse go to the console too, so the mistake is reported rather than
-// the missing display; only Qt's own single-dash GUI options (-platform,
-// -display, ...) are left to QApplication to take.
-[[nodiscard]] bool wantsWindow(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    CommandLine probe;
-    if (probe.parser.parse(arguments))
-        return !probe.consoleOnly();
-    for (const QString& argument : arguments.mid(1))
-        if (argument.size() > 2 && argument.startsWith(QLatin1Char('-')) &&
-            argument.at(1) != QLatin1Char('-'))
-            return true;
-    return false;
-}
-
-// With nothing to draw on (no display at all) a screenshot still works on the
-// offscreen platform.
-void chooseOffscreenWithoutDisplay(int argc, char** argv) {
-    bool screenshot = false;
-    for (int i = 1; i < argc; ++i)
-        if (std::string_view(argv[i]) == "--screenshot" ||
-            std::string_view(argv[i]).starts_with("--screenshot="))
-            screenshot = true;
-    if (screenshot && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
-        !std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-}
-
-// What is missing for a window, in one line.
-[[nodiscard]] std::string noDisplayLine() {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const char* x = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    std::string what;
-    if (platform && *platform)
-        what = std::string("the Qt platform \"") + platform + "\" (QT_QPA_PLATFORM) did not start";
-    else if ((x && *x) || (wayland && *wayland))
-        what = std::string("no display answers at ") +
-               (x && *x ? std::string("DISPLAY=") + x : std::string()) +
-               (x && *x && wayland && *wayland ? " or " : "") +
-               (wayland && *wayland ? std::string("WAYLAND_DISPLAY=") + wayland : std::string());
-    else
-        what = "no display (DISPLAY and WAYLAND_DISPLAY are not set)";
-    return "riopanel: cannot open the window: " + what +
-           "; start it in a desktop session or over ssh -X, or use --screenshot FILE, "
-           "--list-ports or --doctor, which need no display";
-}
-
-// Qt's messages while QApplication finds its platform, held until it has one.
-struct HeldMessage {
-    QtMsgType type;
-    QByteArray category;
-    QString text;
-};
-std::vector<HeldMessage> g_held;
-
-// Qt ends a GUI that finds no platform with a fatal message and an abort,
-// after warnings of its own; instead this says once what is missing and ends
-// as a program that could not run.
-void whileFindingPlatform(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (type == QtFatalMsg) {
-        std::fprintf(stderr, "%s\n", noDisplayLine().c_str());
-        std::fflush(nullptr);
-        std::_Exit(2);
-    }
-    g_held.push_back({type, QByteArray(context.category ? context.category : ""), text});
-}
-
-void replayHeld(QtMessageHandler handler) {
-    for (const HeldMessage& message : g_held) {
-        const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
-        if (handler)
-            handler(message.type, context, message.text);
-        else
-            std::fprintf(stderr, "%s\n", qPrintable(message.text));
-    }
-    g_held.clear();
-}
-
 [[nodiscard]] std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) {
-    if (!wantsWindow(argc, argv))
+    CommandLine probe;
+    if (!rio::desktop::wantsWindow(argc, argv, probe.parser,
+                                   [&probe] { return probe.consoleOnly(); }))
         return std::make_unique<QCoreApplication>(argc, argv);
-    chooseOffscreenWithoutDisplay(argc, argv);
-    const QtMessageHandler previous = qInstallMessageHandler(whileFindingPlatform);
-    auto app = std::make_unique<QApplication>(argc, argv);
-    qInstallMessageHandler(previous);
-    replayHeld(previous);
-    return app;
+    rio::desktop::offscreenWithoutDisplay(argc, argv, "--screenshot");
+    return rio::desktop::startWindowApplication<QApplication>(
+        argc, argv,
+        {"riopanel", "start it in a desktop session or over ssh -X, or use --screenshot FILE, "
+                     "--list-ports or --doctor, which need no display"});
 }
 
 void printPorts(const rio::serial::PortMap& ports) {

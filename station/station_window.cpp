@@ -232,6 +232,15 @@ void StationWindow::setOperator(const QString& id) {
     showPage(Page::Waiting);
 }
 
+std::optional<boardtest::Verdict> StationWindow::scan(const QString& serial) {
+    if (m_testing || !m_unitField->isEnabled())
+        return std::nullopt;
+    m_shownVerdict.reset();
+    m_unitField->setText(serial);
+    unitScanned();
+    return m_shownVerdict;
+}
+
 void StationWindow::openStore() {
     const store::ParsedLocation location = store::parseStoreLocation(m_settings.store);
     if (!location.location) {
@@ -530,6 +539,7 @@ void StationWindow::showVerdict(const boardtest::TestRecord& record, const QStri
                                     ? tr("Unit %1, attempt %2").arg(record.unit).arg(record.attempt)
                                     : tr("Unit %1").arg(record.unit));
     m_verdictDetailLabel->setText(detail.join(QLatin1Char('\n')));
+    m_shownVerdict = verdict;
     showPage(Page::Verdict);
 }
 

@@ -57,6 +57,10 @@ public:
 
     // Sets who is testing, as if entered, and shows the waiting page.
     void setOperator(const QString& id);
+    // A scanned serial and Return, as the unit field takes them: the verdict
+    // shown once the test has ended, or none when the scan was refused, or
+    // dropped because no operator is entered or a test runs.
+    [[nodiscard]] std::optional<boardtest::Verdict> scan(const QString& serial);
 
 signals:
     // A test ended and was shown (its verdict, or a refusal before it).
@@ -101,6 +105,7 @@ private:
     QElapsedTimer m_elapsed;
     QElapsedTimer m_stepElapsed;
     int m_runningRow = -1;
+    std::optional<boardtest::Verdict> m_shownVerdict;
 
     QLabel* m_operatorLabel = nullptr;
     QLabel* m_noticeLabel = nullptr;
