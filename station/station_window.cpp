@@ -9,6 +9,7 @@
 #include "station/shift_pane.h"
 #include "store/store_location.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -60,6 +61,9 @@ QString seconds(milliseconds time) {
 StationWindow::StationWindow(StationSettings settings, QWidget* parent)
     : QWidget(parent), m_settings(std::move(settings)), m_station(stationName(m_settings)) {
     setWindowTitle(tr("riostation - %1").arg(m_station));
+    // A steady text cursor: a blinking one wakes the idle station twice a
+    // second for nothing, and the unit field is in the focus all day.
+    QApplication::setCursorFlashTime(0);
 
     auto* stationLabel = new QLabel(tr("Station %1").arg(m_station));
     stationLabel->setFont(pointFont(kMediumPoints));
