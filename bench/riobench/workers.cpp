@@ -421,12 +421,21 @@ QJsonObject responsiveness(const Params& p) {
                 std::lock_guard lock(mutex);
                 posted.push_back(Clock::now());
             }
-            QCoreApplication::postEvent(
-                button, new QMouseEvent(QEvent::MouseButtonPress, local, global, Qt::LeftButton,
-                                        Qt::LeftButton, Qt::NoModifier, mouse));
-            QCoreApplication::postEvent(
-                button, new QMouseEvent(QEvent::MouseButtonRelease, local, global, Qt::LeftButton,
-                                        Qt::NoButton, Qt::NoModifier, mouse));
+            // The mouse events are made on the window's thread: making one
+            // records its point in the pointing device's table, which the
+            // window's thread uses at the same time (a heap corrupted now and
+            // then, seen with the naive loop, which pumps all the time).
+            QMetaObject::invokeMethod(
+                button,
+                [button, local, global, mouse] {
+                    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton,
+                                      Qt::LeftButton, Qt::NoModifier, mouse);
+                    QCoreApplication::sendEvent(button, &press);
+                    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton,
+                                        Qt::NoButton, Qt::NoModifier, mouse);
+                    QCoreApplication::sendEvent(button, &release);
+                },
+                Qt::QueuedConnection);
         }
     });
     QTimer::singleShot(milliseconds(intParam(p, "capMs", 60000)), &loop,
