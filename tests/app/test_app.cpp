@@ -1,6 +1,8 @@
 // riopanel as a program: the options that draw nothing work without a display,
 // the window without one ends with one line and exit code 2, and --doctor and
 // --list-ports look at a pseudo-terminal the test makes.
+#include "tests/support/no_display.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -30,12 +32,7 @@ struct Run {
 // riopanel with no display: DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM
 // removed, then display set as DISPLAY when given.
 Run riopanel(const QStringList& arguments, const QString& display = {}) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    if (!display.isEmpty())
-        env.insert(QStringLiteral("DISPLAY"), display);
+    QProcessEnvironment env = rio::test::environmentWithoutDisplay(display);
     QProcess child;
     child.setProcessEnvironment(env);
     child.start(QStringLiteral(RIOPANEL_PATH), arguments);

@@ -1,6 +1,8 @@
 // riostation as a person starts it, in a child process: without a display
 // its window cannot open, and it says so in one line and exits with 2; a
 // picture of the window needs no display.
+#include "tests/support/no_display.h"
+
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -15,12 +17,7 @@ constexpr int kChildBoundMs = 30000;
 // The environment with no display at all, DISPLAY set when display is given;
 // settings kept, if any were, go to the test's folder.
 QProcessEnvironment withoutDisplay(const QTemporaryDir& dir, const QString& display = {}) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    if (!display.isEmpty())
-        env.insert(QStringLiteral("DISPLAY"), display);
+    QProcessEnvironment env = rio::test::environmentWithoutDisplay(display);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
     return env;
 }
