@@ -148,7 +148,7 @@ TestRecord makeRun(const QString& unit, system_clock::time_point start) {
 }
 
 std::unique_ptr<ResultsStore> open(const QString& path, Durability durability) {
-    auto opened = openStore(StoreLocation{Backend::Sqlite, path}, Access::ReadWrite, durability);
+    auto opened = openStore(StoreLocation{path}, Access::ReadWrite, durability);
     if (!opened)
         fail(opened.error());
     return std::move(opened.value());

@@ -82,7 +82,7 @@ QString writePlan(const QTemporaryDir& dir) {
 }
 
 std::unique_ptr<store::ResultsStore> openWritable(const QString& path) {
-    auto opened = store::openStore(store::StoreLocation{store::Backend::Sqlite, path},
+    auto opened = store::openStore(store::StoreLocation{path},
                                    store::Access::ReadWrite);
     return opened ? std::move(opened.value()) : nullptr;
 }

@@ -255,7 +255,7 @@ private slots:
         Bench bench;
         {
             auto opened =
-                store::openStore(store::StoreLocation{store::Backend::Sqlite, bench.storePath()},
+                store::openStore(store::StoreLocation{bench.storePath()},
                                  store::Access::ReadWrite);
             QVERIFY(opened);
             boardtest::TestRecord left;
@@ -347,7 +347,7 @@ private slots:
         Bench bench;
         {
             auto opened =
-                store::openStore(store::StoreLocation{store::Backend::Sqlite, bench.storePath()},
+                store::openStore(store::StoreLocation{bench.storePath()},
                                  store::Access::ReadWrite);
             QVERIFY(opened);
         }

@@ -33,7 +33,7 @@ system_clock::time_point at(const char* text) {
 
 std::unique_ptr<ResultsStore> openWritable(const QString& path) {
     auto opened =
-        store::openStore(store::StoreLocation{store::Backend::Sqlite, path}, Access::ReadWrite);
+        store::openStore(store::StoreLocation{path}, Access::ReadWrite);
     if (!opened) {
         qWarning("%s", qPrintable(opened.error()));
         return nullptr;
@@ -424,7 +424,7 @@ private slots:
             QVERIFY(maker.exec("CREATE TABLE runs (id INTEGER PRIMARY KEY, later TEXT)"));
             QVERIFY(maker.exec("PRAGMA user_version = 7"));
         }
-        const auto refused = store::openStore(store::StoreLocation{store::Backend::Sqlite, newer},
+        const auto refused = store::openStore(store::StoreLocation{newer},
                                               Access::ReadWrite);
         QVERIFY(!refused.ok());
         QCOMPARE(refused.error(), "cannot open the store sqlite:" + newer +
