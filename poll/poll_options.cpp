@@ -143,8 +143,10 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     const QCommandLineOption storeUrl(
         QStringLiteral("store"),
         QStringLiteral("With --test: keep the run in this results store, 'default' (the "
-                       "station's own file) or sqlite:PATH; the test is refused when the store "
-                       "cannot be written."),
+                       "station's own file), sqlite:PATH, or a line's server, "
+                       "postgresql://[user@]host[:port]/db (kept in the default file first, "
+                       "then uploaded for up to 5 s; what stays waits for the next upload); the "
+                       "test is refused when the store cannot be written."),
         QStringLiteral("url"));
     const QCommandLineOption station(
         QStringLiteral("station"),

@@ -36,6 +36,9 @@ TestPort testPort(const Options& options) {
     return TestPort{options.device, options.port};
 }
 
+// How long riopoll tries to send its run to a line's server before it exits.
+constexpr std::chrono::seconds kUploadPatience{5};
+
 // Writes the report when asked for, completes the stored run, prints the
 // summary, and gives the exit status: the verdict's, or 2 when the report or
 // the stored run asked for was not written (a run whose record is lost did
@@ -60,6 +63,11 @@ int finishTest(const Options& options, TestRecord& record, StoredRun& stored,
     // Nobody may read it any more (`| head`); the report, the store and the
     // exit status still tell the verdict.
     consoleWrite(stdout, summary.toStdString());
+    // After the verdict is out and kept: a server that is away costs the
+    // operator a few seconds, never the result.
+    if (notStored.isEmpty())
+        if (const QString forwarded = stored.forward(kUploadPatience); !forwarded.isEmpty())
+            say(forwarded);
     return notWritten.isEmpty() && notStored.isEmpty() ? exitStatus(record.verdict()) : 2;
 }
 

@@ -1,6 +1,7 @@
 #include "poll/store_query.h"
 
 #include "store/results_store.h"
+#include "store/upload.h"
 #include "trace/trace_format.h"
 
 #include <QCommandLineParser>
@@ -146,78 +147,92 @@ QString percentText(std::optional<double> value) {
     return value ? QString::number(*value, 'f', 1) : QString();
 }
 
-void printYield(const store::Period& period, const store::YieldFigures& f, Format format) {
-    const std::optional<double> firstYield = percent(f.firstPass, f.unitsTested);
-    const std::optional<double> finalYield = percent(f.finalPass, f.unitsTested);
+// One row of the yield: a station's figures, or the whole period's (no
+// station).
+struct YieldRow {
+    store::Period period;
+    store::YieldFigures figures;
+};
+
+void printYield(const std::vector<YieldRow>& rows, Format format) {
     if (format == Format::Csv) {
         out(std::string("since,until,station,units_tested,first_pass,final_pass,"
                         "first_pass_yield_percent,final_yield_percent,runs,pass,fail,error,"
                         "aborted,running"));
         out(std::string(trace::kCsvLineEnd));
-        CsvRow()
-            .text(boundText(period.since))
-            .text(boundText(period.until))
-            .text(period.station)
-            .number(QString::number(f.unitsTested))
-            .number(QString::number(f.firstPass))
-            .number(QString::number(f.finalPass))
-            .number(percentText(firstYield))
-            .number(percentText(finalYield))
-            .number(QString::number(f.runs))
-            .number(QString::number(f.pass))
-            .number(QString::number(f.fail))
-            .number(QString::number(f.error))
-            .number(QString::number(f.aborted))
-            .number(QString::number(f.running))
-            .print();
-        return;
     }
-    if (format == Format::Jsonl) {
-        const auto number = [](std::optional<double> value) {
-            return value ? QJsonValue(*value) : QJsonValue();
+    for (const auto& [period, f] : rows) {
+        const std::optional<double> firstYield = percent(f.firstPass, f.unitsTested);
+        const std::optional<double> finalYield = percent(f.finalPass, f.unitsTested);
+        if (format == Format::Csv) {
+            CsvRow()
+                .text(boundText(period.since))
+                .text(boundText(period.until))
+                .text(period.station)
+                .number(QString::number(f.unitsTested))
+                .number(QString::number(f.firstPass))
+                .number(QString::number(f.finalPass))
+                .number(percentText(firstYield))
+                .number(percentText(finalYield))
+                .number(QString::number(f.runs))
+                .number(QString::number(f.pass))
+                .number(QString::number(f.fail))
+                .number(QString::number(f.error))
+                .number(QString::number(f.aborted))
+                .number(QString::number(f.running))
+                .print();
+            continue;
+        }
+        if (format == Format::Jsonl) {
+            const auto number = [](std::optional<double> value) {
+                return value ? QJsonValue(*value) : QJsonValue();
+            };
+            printJson(QJsonObject{{"since", orNull(boundText(period.since))},
+                                  {"until", orNull(boundText(period.until))},
+                                  {"station", orNull(period.station)},
+                                  {"units_tested", f.unitsTested},
+                                  {"first_pass", f.firstPass},
+                                  {"final_pass", f.finalPass},
+                                  {"first_pass_yield_percent", number(firstYield)},
+                                  {"final_yield_percent", number(finalYield)},
+                                  {"runs", f.runs},
+                                  {"pass", f.pass},
+                                  {"fail", f.fail},
+                                  {"error", f.error},
+                                  {"aborted", f.aborted},
+                                  {"running", f.running}});
+            continue;
+        }
+        const QString since =
+            period.since ? boundText(period.since) : QStringLiteral("the first run");
+        const QString until = period.until ? boundText(period.until) : QStringLiteral("now");
+        const auto yieldLine = [&](int passed, std::optional<double> value) {
+            return value ? QStringLiteral("%1 of %2, %3 %")
+                               .arg(passed)
+                               .arg(f.unitsTested)
+                               .arg(percentText(value))
+                         : QStringLiteral("-");
         };
-        printJson(QJsonObject{{"since", orNull(boundText(period.since))},
-                              {"until", orNull(boundText(period.until))},
-                              {"station", orNull(period.station)},
-                              {"units_tested", f.unitsTested},
-                              {"first_pass", f.firstPass},
-                              {"final_pass", f.finalPass},
-                              {"first_pass_yield_percent", number(firstYield)},
-                              {"final_yield_percent", number(finalYield)},
-                              {"runs", f.runs},
-                              {"pass", f.pass},
-                              {"fail", f.fail},
-                              {"error", f.error},
-                              {"aborted", f.aborted},
-                              {"running", f.running}});
-        return;
+        if (&rows.front().period != &period)
+            out(QStringLiteral("\n"));
+        out(QStringLiteral("period            %1 to %2\n"
+                           "station           %3\n"
+                           "units tested      %4\n"
+                           "first-pass yield  %5\n"
+                           "final yield       %6\n"
+                           "runs              %7: PASS %8, FAIL %9, ERROR %10, ABORTED %11, "
+                           "RUNNING %12\n")
+                .arg(since, until,
+                     period.station.isEmpty() ? QStringLiteral("every station") : period.station)
+                .arg(f.unitsTested)
+                .arg(yieldLine(f.firstPass, firstYield), yieldLine(f.finalPass, finalYield))
+                .arg(f.runs)
+                .arg(f.pass)
+                .arg(f.fail)
+                .arg(f.error)
+                .arg(f.aborted)
+                .arg(f.running));
     }
-    const QString since = period.since ? boundText(period.since) : QStringLiteral("the first run");
-    const QString until = period.until ? boundText(period.until) : QStringLiteral("now");
-    const auto yieldLine = [&](int passed, std::optional<double> value) {
-        return value ? QStringLiteral("%1 of %2, %3 %")
-                           .arg(passed)
-                           .arg(f.unitsTested)
-                           .arg(percentText(value))
-                     : QStringLiteral("-");
-    };
-    out(QStringLiteral("period            %1 to %2\n"
-                       "station           %3\n"
-                       "units tested      %4\n"
-                       "first-pass yield  %5\n"
-                       "final yield       %6\n"
-                       "runs              %7: PASS %8, FAIL %9, ERROR %10, ABORTED %11, "
-                       "RUNNING %12\n")
-            .arg(since, until,
-                 period.station.isEmpty() ? QStringLiteral("every station") : period.station)
-            .arg(f.unitsTested)
-            .arg(yieldLine(f.firstPass, firstYield), yieldLine(f.finalPass, finalYield))
-            .arg(f.runs)
-            .arg(f.pass)
-            .arg(f.fail)
-            .arg(f.error)
-            .arg(f.aborted)
-            .arg(f.running));
 }
 
 void printPareto(const std::vector<store::ParetoEntry>& entries, Format format) {
@@ -242,6 +257,26 @@ void printPareto(const std::vector<store::ParetoEntry>& entries, Format format) 
         out(QStringLiteral("%1  %2 %3\n").arg(e.count, 7).arg(e.step, -14).arg(e.message));
 }
 
+// Sends what waits until nothing does or the server fails.
+int uploadWaiting(const store::StoreLocation& location) {
+    auto uploader = store::Uploader::open(location);
+    if (!uploader) {
+        std::fprintf(stderr, "riopoll: %s\n", qUtf8Printable(uploader.error()));
+        return 2;
+    }
+    const store::UploadProgress progress =
+        uploader.value()->upload(std::chrono::steady_clock::time_point::max());
+    out(QStringLiteral("uploaded %1 run(s) to %2; %3 waiting\n")
+            .arg(progress.uploaded)
+            .arg(store::describe(location))
+            .arg(progress.waiting < 0 ? QStringLiteral("an unknown number")
+                                      : QString::number(progress.waiting)));
+    std::fflush(stdout);
+    if (!progress.reason.isEmpty())
+        std::fprintf(stderr, "riopoll: %s\n", qUtf8Printable(progress.reason));
+    return progress.waiting == 0 ? 0 : 2;
+}
+
 int refuse(const QString& why) {
     std::fprintf(stderr, "riopoll: %s\ntry riopoll --history --help\n", qUtf8Printable(why));
     return 2;
@@ -252,7 +287,8 @@ int refuse(const QString& why) {
 bool isStoreQuery(const QStringList& arguments) {
     for (const QString& argument : arguments.mid(1))
         if (argument == QStringLiteral("--history") || argument.startsWith("--history=") ||
-            argument == QStringLiteral("--yield") || argument == QStringLiteral("--pareto"))
+            argument == QStringLiteral("--yield") || argument == QStringLiteral("--pareto") ||
+            argument == QStringLiteral("--upload"))
             return true;
     return false;
 }
@@ -276,9 +312,13 @@ int runStoreQuery(const QStringList& arguments) {
         "  riopoll --history UNIT   every run of the unit, newest first\n"
         "  riopoll --yield          units tested, first-pass and final yield of a period\n"
         "  riopoll --pareto         the period's failed steps by step and message, most first\n"
+        "  riopoll --upload --store postgresql://...\n"
+        "                           sends the runs waiting in this machine's outbox to the\n"
+        "                           line's server\n"
         "A DATE is 2026-12-08 (midnight, local time), 2026-12-08T14:30 (local), or either\n"
         "with Z or an offset such as +09:00. See docs/station.md for what each figure counts.\n"
-        "Exit status: 0 printed, 2 the store cannot be read."));
+        "Exit status: 0 printed (--upload: nothing waits any more), 2 the store cannot be\n"
+        "read (--upload: runs still wait)."));
     const QCommandLineOption help(QStringList{"h", "help"}, QStringLiteral("Show this text."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Show the version."));
@@ -290,10 +330,16 @@ int runStoreQuery(const QStringList& arguments) {
     const QCommandLineOption pareto(
         QStringLiteral("pareto"),
         QStringLiteral("Failed steps counted by step and message, most first."));
+    const QCommandLineOption upload(
+        QStringLiteral("upload"),
+        QStringLiteral("Send the runs waiting in this machine's outbox to the server of --store, "
+                       "until none waits."));
     const QCommandLineOption store(
         QStringLiteral("store"),
         QStringLiteral("The results store: default, the station's own file (when not given), "
-                       "or sqlite:PATH."),
+                       "sqlite:PATH, or a line's server, postgresql://[user@]host[:port]/db "
+                       "(its history and yield cover every station; the yield is given by "
+                       "station)."),
         QStringLiteral("url"));
     const QCommandLineOption since(
         QStringLiteral("since"),
@@ -313,7 +359,7 @@ int runStoreQuery(const QStringList& arguments) {
                        "object per line)."),
         QStringLiteral("format"));
     parser.addOptions(
-        {help, version, history, yield, pareto, store, since, until, station, format});
+        {help, version, history, yield, pareto, upload, store, since, until, station, format});
 
     // Asked for before parsing, or "--history --help" would ask for the
     // history of a unit called --help.
@@ -338,8 +384,24 @@ int runStoreQuery(const QStringList& arguments) {
         if (parser.values(*once).size() > 1)
             return refuse(
                 QStringLiteral("--%1 is given more than once").arg(once->names().constLast()));
-    if (int(parser.isSet(history)) + int(parser.isSet(yield)) + int(parser.isSet(pareto)) != 1)
-        return refuse(QStringLiteral("ask one of --history UNIT, --yield or --pareto"));
+    if (int(parser.isSet(history)) + int(parser.isSet(yield)) + int(parser.isSet(pareto)) +
+            int(parser.isSet(upload)) !=
+        1)
+        return refuse(QStringLiteral("ask one of --history UNIT, --yield, --pareto or --upload"));
+    if (parser.isSet(upload)) {
+        for (const QCommandLineOption* other : {&since, &until, &station, &format})
+            if (parser.isSet(*other))
+                return refuse(QStringLiteral("--%1 does not go with --upload")
+                                  .arg(other->names().constLast()));
+        const store::ParsedLocation location =
+            store::parseStoreLocation(parser.value(store));
+        if (!parser.isSet(store) || (location.location && !location.location->server))
+            return refuse(QStringLiteral("--upload needs --store postgresql://..., the server "
+                                         "to send to"));
+        if (!location.location)
+            return refuse(QStringLiteral("--store: %1").arg(location.error));
+        return uploadWaiting(*location.location);
+    }
     const QString unit = parser.value(history);
     if (parser.isSet(history)) {
         if (unit.isEmpty())
@@ -397,10 +459,28 @@ int runStoreQuery(const QStringList& arguments) {
             printHistory(unit, runs.value(), shape);
         failure = runs.error();
     } else if (parser.isSet(yield)) {
-        const auto figures = results.yieldFigures(period);
-        if (figures)
-            printYield(period, figures.value(), shape);
-        failure = figures.error();
+        // A line's server: each station's figures, then the line's.
+        std::vector<store::Period> periods;
+        if (location.location->server && period.station.isEmpty()) {
+            const auto stations = results.stations(period);
+            failure = stations.error();
+            for (const QString& name : stations ? stations.value() : std::vector<QString>{}) {
+                periods.push_back(period);
+                periods.back().station = name;
+            }
+        }
+        periods.push_back(period);
+        std::vector<YieldRow> rows;
+        for (const store::Period& p : failure.isEmpty() ? periods : std::vector<store::Period>{}) {
+            const auto figures = results.yieldFigures(p);
+            if (!figures) {
+                failure = figures.error();
+                break;
+            }
+            rows.push_back({p, figures.value()});
+        }
+        if (failure.isEmpty())
+            printYield(rows, shape);
     } else {
         const auto entries = results.pareto(period);
         if (entries)

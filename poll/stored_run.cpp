@@ -1,5 +1,7 @@
 #include "poll/stored_run.h"
 
+#include "store/upload.h"
+
 namespace rio::poll {
 
 // riopoll is a face of the board test: its plan, steps, record and report.
@@ -31,6 +33,28 @@ QString StoredRun::complete(const TestRecord& record) {
         return m_failure;
     const store::StoreStatus completed = m_store->completeRun(record);
     return completed ? QString() : completed.error();
+}
+
+QString StoredRun::forward(std::chrono::milliseconds patience) {
+    if (!m_location || !m_location->server)
+        return {};
+    m_store.reset();
+    auto uploader = store::Uploader::open(*m_location);
+    if (!uploader)
+        return QStringLiteral("cannot upload: %1").arg(uploader.error());
+    const store::UploadProgress progress =
+        uploader.value()->upload(std::chrono::steady_clock::now() + patience);
+    const QString server = store::describe(*m_location->server);
+    if (progress.waiting == 0)
+        return QStringLiteral("uploaded %1 run(s) to %2; none waiting")
+            .arg(progress.uploaded)
+            .arg(server);
+    return QStringLiteral("%1 result(s) waiting for the server %2%3; the next riopoll or "
+                          "riostation on this machine sends them, or riopoll --upload --store "
+                          "URL")
+        .arg(progress.waiting < 0 ? QStringLiteral("some") : QString::number(progress.waiting))
+        .arg(server)
+        .arg(progress.reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(progress.reason));
 }
 
 } // namespace rio::poll

@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -26,6 +27,12 @@ public:
     // Completes the run begun; why it could not be (the reason begin gave,
     // when the run never got in), or empty.
     [[nodiscard]] QString complete(const boardtest::TestRecord& record);
+
+    // With a line's server: sends what waits in this machine's outbox, this
+    // run and any left by earlier ones, giving up after `patience`; what to
+    // tell the user, or empty without a server. Never changes the verdict:
+    // what stays waits for the next riopoll or riostation on this machine.
+    [[nodiscard]] QString forward(std::chrono::milliseconds patience);
 
 private:
     std::optional<store::StoreLocation> m_location;

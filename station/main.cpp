@@ -40,8 +40,10 @@ struct CommandLine {
         QStringLiteral("name")};
     QCommandLineOption store{
         QStringLiteral("store"),
-        QStringLiteral("The results store: default ($XDG_DATA_HOME/riopanel/results.sqlite) or "
-                       "sqlite:PATH."),
+        QStringLiteral("The results store: default ($XDG_DATA_HOME/riopanel/results.sqlite), "
+                       "sqlite:PATH, or a line's server, postgresql://[user@]host[:port]/db "
+                       "(runs are kept in the default file first and uploaded; the station "
+                       "tests while the server is away)."),
         QStringLiteral("url")};
     QCommandLineOption report{
         QStringLiteral("report"),

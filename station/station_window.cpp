@@ -80,6 +80,11 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent)
     header->addSpacing(24);
     header->addWidget(m_operatorLabel);
     header->addStretch(1);
+    m_uploadLabel = new QLabel;
+    m_uploadLabel->setObjectName(QStringLiteral("uploadLabel"));
+    m_uploadLabel->setWordWrap(true);
+    m_uploadLabel->hide();
+    header->addWidget(m_uploadLabel, 2);
     header->addWidget(changeOperator);
 
     m_noticeLabel = new QLabel;
@@ -266,6 +271,17 @@ void StationWindow::openStore() {
         return;
     }
     qCInfo(lcStation) << "results store" << m_store->name() << "open for station" << m_station;
+    if (location.location->server && !m_uploader) {
+        // Opened just now, so it exists with this program's schema.
+        auto own = store::openStore(store::StoreLocation{location.location->path},
+                                    store::Access::ReadOnly);
+        if (own)
+            m_ownStore = std::move(own.value());
+        m_uploader = std::make_unique<store::BackgroundUploader>(*location.location);
+        connect(m_uploader.get(), &store::BackgroundUploader::progress, this,
+                &StationWindow::showUpload);
+        m_uploader->start();
+    }
     if (aborted.value() > 0) {
         const QString text =
             aborted.value() == 1
@@ -287,6 +303,20 @@ void StationWindow::showStoreProblem(const QString& text) {
     qCWarning(lcStation).noquote() << text;
     m_noticeLabel->setText(tr("ERROR: %1. No test starts until the store works.").arg(text));
     m_noticeLabel->show();
+}
+
+void StationWindow::showUpload(const store::UploadProgress& progress) {
+    if (progress.waiting == 0) {
+        m_uploadLabel->hide();
+        return;
+    }
+    QString text = progress.waiting < 0 ? tr("Results waiting for the server")
+                   : progress.waiting == 1
+                       ? tr("1 result waiting for the server")
+                       : tr("%1 results waiting for the server").arg(progress.waiting);
+    text += progress.reason.isEmpty() ? tr(", sending") : QStringLiteral(": ") + progress.reason;
+    m_uploadLabel->setText(text);
+    m_uploadLabel->show();
 }
 
 void StationWindow::showPage(Page page) {
@@ -335,7 +365,7 @@ void StationWindow::showTab(int tab) {
 
 void StationWindow::refreshFigures() {
     m_history->refresh(m_store.get(), m_station);
-    m_shift->refresh(m_store.get(), m_station);
+    m_shift->refresh(m_ownStore ? m_ownStore.get() : m_store.get(), m_station);
 }
 
 bool StationWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -483,6 +513,8 @@ void StationWindow::finishTest(boardtest::TestRecord& record, const QString& rep
     }
     if (const store::StoreStatus completed = m_store->completeRun(record); !completed)
         notKept << tr("result not stored: %1").arg(completed.error());
+    else if (m_uploader)
+        m_uploader->nudge();
     for (const QString& reason : notKept)
         qCWarning(lcStation).noquote() << record.unit << reason;
 

@@ -13,10 +13,15 @@
 // The test runs on the GUI thread like the panel's exchanges: the wait loop
 // pumps events, so Stop and Esc are seen during a wait. While idle nothing
 // runs: no timer, no polling.
+// With a line's server the station keeps every run in its own file first; an
+// uploader on its own thread sends them, and the header says how many wait
+// and why. The Shift tab reads the station's own file (its runs are all
+// there, uploaded or not); a unit's history reads the server.
 
 #include "boardtest/test_record.h"
 #include "station/station_settings.h"
 #include "store/results_store.h"
+#include "store/upload.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -84,6 +89,7 @@ private:
     void showRefusal(const QString& text);
     void showVerdict(const boardtest::TestRecord& record, const QString& notKept);
     void showStoreProblem(const QString& text);
+    void showUpload(const store::UploadProgress& progress);
     void prepareSteps(const boardtest::Plan* plan);
     void stepStarted(const QString& name);
     void stepDone(const boardtest::StepResult& step);
@@ -95,6 +101,10 @@ private:
     StationSettings m_settings;
     QString m_station;
     std::unique_ptr<store::ResultsStore> m_store;
+    // With a server: the station's own file for the Shift tab, and the uploader.
+    std::unique_ptr<store::ResultsStore> m_ownStore;
+    std::unique_ptr<store::BackgroundUploader> m_uploader;
+    QLabel* m_uploadLabel = nullptr;
     QString m_storeProblem; // why the store cannot be used; empty when it can
     QString m_operator;
     bool m_testing = false;

@@ -131,6 +131,8 @@ public:
     virtual StoreResult<YieldFigures> yieldFigures(const Period& period) = 0;
     // Most frequent first; ties by step, then message.
     virtual StoreResult<std::vector<ParetoEntry>> pareto(const Period& period) = 0;
+    // The stations with runs in the period, by name.
+    virtual StoreResult<std::vector<QString>> stations(const Period& period) = 0;
 };
 
 enum class Access {
@@ -147,11 +149,20 @@ enum class Durability {
 
 // Opens the store, applying the schema's migrations in order when written.
 // A store whose schema is newer than this program's is refused.
+//
+// With a line's server in the location: for ReadWrite, the station's own
+// file is opened and every run begun is kept there first, to wait for the
+// uploader (upload.h); the server need not be reachable. A unit's history,
+// yield, Pareto and stations are read from the server, so they cover the
+// whole line; the station's latest runs from its own file. For ReadOnly,
+// only the server is opened, and must be reachable.
 [[nodiscard]] StoreResult<std::unique_ptr<ResultsStore>>
 openStore(const StoreLocation& location, Access access, Durability durability = Durability::Synced);
 
 // The schema version this program writes (SQLite: PRAGMA user_version).
 [[nodiscard]] int schemaVersion();
+// The server's (its table schema_version).
+[[nodiscard]] int serverSchemaVersion();
 
 // "2026-12-08T05:12:03.123Z", as the store keeps times: UTC, milliseconds
 // truncated, so that text order is time order.

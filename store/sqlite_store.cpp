@@ -1,5 +1,8 @@
 #include "store/sqlite_store.h"
 
+#include "store/queries.h"
+#include "store/sql_support.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonValue>
@@ -10,7 +13,6 @@
 #include <QUuid>
 #include <QVariant>
 
-#include <atomic>
 #include <iterator>
 #include <span>
 
@@ -76,39 +78,20 @@ const char* const kMigrationTo1[] = {
     " outcome TEXT NOT NULL CHECK (outcome IN ('pass', 'fail', 'error', 'skipped')),"
     " UNIQUE (step_id, position))",
 };
-const std::span<const char* const> kMigrations[] = {kMigrationTo1};
+const char* const kMigrationTo2[] = {
+    // A run recorded while a line's server is configured waits here for it
+    // ('waiting') until the server committed it ('done', with the time).
+    // NULL: a run of a station without a server, never sent.
+    "ALTER TABLE runs ADD COLUMN upload TEXT CHECK (upload IN ('waiting', 'done'))",
+    "ALTER TABLE runs ADD COLUMN uploaded TEXT",
+    "CREATE INDEX runs_outbox ON runs (id) WHERE upload = 'waiting'",
+};
+const std::span<const char* const> kMigrations[] = {kMigrationTo1, kMigrationTo2};
 static_assert(std::size(kMigrations) == kSqliteSchemaVersion);
-
-// Later than any run's start, for a period without an end.
-const QString kEndOfTime = QStringLiteral("9999-12-31T23:59:59.999Z");
 
 // Another program writing the same file holds it at most for one run's
 // transaction; waiting this long for it is never a lost result.
 constexpr int kBusyTimeoutMs = 5000;
-
-// Inside the back end a failure is thrown, so that no statement's result can
-// go unchecked; each public call turns it into its StoreResult.
-struct StoreFailure {
-    QString reason;
-};
-
-QString reasonOf(const QSqlError& error) {
-    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
-}
-
-// A text for a NOT NULL column: Qt binds a null QString as NULL.
-QVariant text(const QString& value) {
-    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
-}
-
-// A text that is NULL when empty.
-QVariant optionalText(const QString& value) {
-    return value.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(value);
-}
-
-QString textOf(const QVariant& value) {
-    return value.isNull() ? QString() : value.toString();
-}
 
 QVariant measured(const QJsonValue& value, const QString& name) {
     switch (value.type()) {
@@ -129,21 +112,11 @@ QVariant measured(const QJsonValue& value, const QString& name) {
         QStringLiteral("measurement %1 is neither a number nor a text").arg(name.left(80))};
 }
 
-std::atomic<int> g_connections{0};
-
-// The columns of RunSummary, and the step that failed (else could not run).
-const char* const kRunSummarySelect =
-    "SELECT r.uuid, r.unit, r.attempt, r.station, r.operator, r.address, r.plan_file,"
-    " r.plan_sha256, r.start, r.\"end\", r.verdict, r.message, f.name, f.message"
-    " FROM runs r LEFT JOIN steps f ON f.id = ("
-    "  SELECT s.id FROM steps s WHERE s.run_id = r.id AND s.outcome IN ('fail', 'error')"
-    "  ORDER BY s.outcome = 'error', s.position LIMIT 1) ";
-
-class SqliteStore final : public ResultsStore {
+class SqliteStore final : public ResultsStore, public Outbox {
 public:
     explicit SqliteStore(QString path)
         : m_path(std::move(path)),
-          m_connection(QStringLiteral("rio.store.%1").arg(g_connections.fetch_add(1))) {}
+          m_connection(newConnectionName()) {}
 
     ~SqliteStore() override {
         m_db.close();
@@ -155,6 +128,8 @@ public:
     SqliteStore& operator=(const SqliteStore&) = delete;
 
     void open(Access access, Durability durability);
+    // Runs begun from here on wait in the file for the line's server.
+    void queueForServer() { m_queueForServer = true; }
 
     QString name() const override { return QStringLiteral("sqlite:") + m_path; }
 
@@ -165,6 +140,11 @@ public:
     StoreResult<std::vector<RunSummary>> latestRuns(const QString& station, int limit) override;
     StoreResult<YieldFigures> yieldFigures(const Period& period) override;
     StoreResult<std::vector<ParetoEntry>> pareto(const Period& period) override;
+    StoreResult<std::vector<QString>> stations(const Period& period) override;
+
+    StoreResult<int> waitingCount() override;
+    StoreResult<std::vector<QueuedRun>> waitingRuns(int limit) override;
+    StoreStatus markUploaded(const std::vector<QString>& uuids) override;
 
 private:
     // BEGIN IMMEDIATE takes the write lock at once, so that what the
@@ -193,59 +173,22 @@ private:
         bool m_open = true;
     };
 
-    [[nodiscard]] QSqlQuery prepare(const QString& sql);
-    void run(QSqlQuery& query);
-    void execute(const QString& sql);
+    [[nodiscard]] QSqlQuery prepare(const QString& sql) { return store::prepare(m_db, sql); }
+    static void run(QSqlQuery& query) { store::run(query); }
+    void execute(const QString& sql) { store::execute(m_db, sql); }
     void execute(const char* sql) { execute(QString::fromLatin1(sql)); }
-    // The first column of the first row; the statement is finished, since a
-    // transaction cannot commit while one is still in progress.
-    [[nodiscard]] QVariant scalar(QSqlQuery& query, const char* what);
     [[nodiscard]] int userVersion();
     void migrate();
-    [[nodiscard]] std::vector<RunSummary> summaries(QSqlQuery& query);
 
-    // Runs `body`, turning a failure into the result's reason.
     template <typename T, typename Body> StoreResult<T> guarded(const char* what, Body body) {
-        try {
-            return StoreResult<T>(body());
-        } catch (const StoreFailure& failure) {
-            return StoreResult<T>::failure(
-                QStringLiteral("%1: %2: %3").arg(name(), QLatin1String(what), failure.reason));
-        }
+        return store::guarded<T>(name(), what, body);
     }
 
     QString m_path;
     QString m_connection;
     QSqlDatabase m_db;
+    bool m_queueForServer = false;
 };
-
-QSqlQuery SqliteStore::prepare(const QString& sql) {
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        throw StoreFailure{reasonOf(query.lastError())};
-    return query;
-}
-
-void SqliteStore::run(QSqlQuery& query) {
-    if (!query.exec())
-        throw StoreFailure{reasonOf(query.lastError())};
-}
-
-void SqliteStore::execute(const QString& sql) {
-    QSqlQuery query(m_db);
-    if (!query.exec(sql))
-        throw StoreFailure{reasonOf(query.lastError())};
-}
-
-QVariant SqliteStore::scalar(QSqlQuery& query, const char* what) {
-    run(query);
-    if (!query.next())
-        throw StoreFailure{QStringLiteral("%1 cannot be read").arg(QLatin1String(what))};
-    QVariant value = query.value(0);
-    query.finish();
-    return value;
-}
 
 int SqliteStore::userVersion() {
     QSqlQuery query = prepare(QStringLiteral("PRAGMA user_version"));
@@ -336,9 +279,9 @@ StoreStatus SqliteStore::beginRun(TestRecord& record) {
         }
         QSqlQuery insert = prepare(QStringLiteral(
             "INSERT INTO runs (uuid, unit, attempt, station, host, operator, address,"
-            " plan_file, plan_sha256, start, verdict, message, version)"
+            " plan_file, plan_sha256, start, verdict, message, version, upload)"
             " VALUES (:uuid, :unit, :attempt, :station, :host, :operator, :address,"
-            " :plan_file, :plan_sha256, :start, 'RUNNING', '', :version)"));
+            " :plan_file, :plan_sha256, :start, 'RUNNING', '', :version, :upload)"));
         insert.bindValue(QStringLiteral(":uuid"), uuid);
         insert.bindValue(QStringLiteral(":unit"), optionalText(record.unit));
         insert.bindValue(QStringLiteral(":attempt"), attempt);
@@ -350,6 +293,9 @@ StoreStatus SqliteStore::beginRun(TestRecord& record) {
         insert.bindValue(QStringLiteral(":plan_sha256"), optionalText(record.planSha256));
         insert.bindValue(QStringLiteral(":start"), storeTime(record.start));
         insert.bindValue(QStringLiteral(":version"), text(record.version));
+        insert.bindValue(QStringLiteral(":upload"),
+                         m_queueForServer ? QVariant(QStringLiteral("waiting"))
+                                          : QVariant(QMetaType::fromType<QString>()));
         run(insert);
         transaction.commit();
         record.uuid = uuid;
@@ -444,154 +390,161 @@ StoreResult<int> SqliteStore::abortRunning(const QString& station) {
     });
 }
 
-std::vector<RunSummary> SqliteStore::summaries(QSqlQuery& query) {
-    run(query);
-    std::vector<RunSummary> runs;
-    while (query.next()) {
-        RunSummary summary;
-        summary.uuid = textOf(query.value(0));
-        summary.unit = textOf(query.value(1));
-        summary.attempt = query.value(2).toInt();
-        summary.station = textOf(query.value(3));
-        summary.operatorName = textOf(query.value(4));
-        summary.address = textOf(query.value(5));
-        summary.planFile = textOf(query.value(6));
-        summary.planSha256 = textOf(query.value(7));
-        summary.start = textOf(query.value(8));
-        summary.end = textOf(query.value(9));
-        summary.verdict = textOf(query.value(10));
-        summary.message = textOf(query.value(11));
-        summary.failingStep = textOf(query.value(12));
-        summary.stepMessage = textOf(query.value(13));
-        runs.push_back(std::move(summary));
-    }
-    return runs;
-}
-
 StoreResult<std::vector<RunSummary>> SqliteStore::history(const QString& unit) {
-    return guarded<std::vector<RunSummary>>("cannot read the unit's history", [&] {
-        QSqlQuery query = prepare(QLatin1String(kRunSummarySelect) +
-                                  QStringLiteral("WHERE r.unit = :unit "
-                                                 "ORDER BY r.start DESC, r.id DESC"));
-        query.bindValue(QStringLiteral(":unit"), unit);
-        return summaries(query);
-    });
+    return guarded<std::vector<RunSummary>>("cannot read the unit's history",
+                                            [&] { return queries::history(m_db, unit); });
 }
 
 StoreResult<std::vector<RunSummary>> SqliteStore::latestRuns(const QString& station, int limit) {
-    return guarded<std::vector<RunSummary>>("cannot read the station's runs", [&] {
-        QSqlQuery query = prepare(QLatin1String(kRunSummarySelect) +
-                                  QStringLiteral("WHERE r.station = :station "
-                                                 "ORDER BY r.start DESC, r.id DESC LIMIT :limit"));
-        query.bindValue(QStringLiteral(":station"), station);
-        query.bindValue(QStringLiteral(":limit"), limit);
-        return summaries(query);
-    });
-}
-
-// Binds a period's bounds and station to :since, :until and :station.
-void bindPeriod(QSqlQuery& query, const Period& period) {
-    query.bindValue(QStringLiteral(":since"),
-                    period.since ? storeTime(*period.since) : QStringLiteral(""));
-    query.bindValue(QStringLiteral(":until"), period.until ? storeTime(*period.until) : kEndOfTime);
-    query.bindValue(QStringLiteral(":station"), text(period.station));
+    return guarded<std::vector<RunSummary>>(
+        "cannot read the station's runs", [&] { return queries::latestRuns(m_db, station, limit); });
 }
 
 StoreResult<YieldFigures> SqliteStore::yieldFigures(const Period& period) {
-    return guarded<YieldFigures>("cannot read the yield", [&] {
-        YieldFigures figures;
-        // The period's judged runs in order per unit, each with whether the
-        // unit had a judged run before the period: such a unit entered test
-        // in an earlier period and is counted there.
-        QSqlQuery judged = prepare(QStringLiteral(
-            "SELECT r.unit, r.verdict, EXISTS ("
-            "  SELECT 1 FROM runs e WHERE e.unit = r.unit AND e.start < :since"
-            "  AND e.verdict IN ('PASS', 'FAIL') AND (:station = '' OR e.station = :station))"
-            " FROM runs r"
-            " WHERE r.start >= :since AND r.start < :until AND r.unit IS NOT NULL"
-            " AND r.verdict IN ('PASS', 'FAIL') AND (:station = '' OR r.station = :station)"
-            " ORDER BY r.unit, r.start, r.id"));
-        bindPeriod(judged, period);
-        run(judged);
-        QString unit;
-        QString last;
-        bool counted = false;
-        const auto close = [&] {
-            if (counted && last == QStringLiteral("PASS"))
-                ++figures.finalPass;
-        };
-        while (judged.next()) {
-            const QString runUnit = judged.value(0).toString();
-            const QString verdict = judged.value(1).toString();
-            if (runUnit != unit) {
-                close();
-                unit = runUnit;
-                counted = !judged.value(2).toBool();
-                if (counted) {
-                    ++figures.unitsTested;
-                    if (verdict == QStringLiteral("PASS"))
-                        ++figures.firstPass;
-                }
-            }
-            last = verdict;
-        }
-        close();
-
-        QSqlQuery verdicts =
-            prepare(QStringLiteral("SELECT verdict, COUNT(*) FROM runs"
-                                   " WHERE start >= :since AND start < :until"
-                                   " AND (:station = '' OR station = :station) GROUP BY verdict"));
-        bindPeriod(verdicts, period);
-        run(verdicts);
-        while (verdicts.next()) {
-            const QString verdict = verdicts.value(0).toString();
-            const int count = verdicts.value(1).toInt();
-            figures.runs += count;
-            if (verdict == QStringLiteral("PASS"))
-                figures.pass = count;
-            else if (verdict == QStringLiteral("FAIL"))
-                figures.fail = count;
-            else if (verdict == QStringLiteral("ERROR"))
-                figures.error = count;
-            else if (verdict == QStringLiteral("ABORTED"))
-                figures.aborted = count;
-            else if (verdict == QStringLiteral("RUNNING"))
-                figures.running = count;
-        }
-        return figures;
-    });
+    return guarded<YieldFigures>("cannot read the yield",
+                                 [&] { return queries::yieldFigures(m_db, period); });
 }
 
 StoreResult<std::vector<ParetoEntry>> SqliteStore::pareto(const Period& period) {
-    return guarded<std::vector<ParetoEntry>>("cannot read the failures", [&] {
-        QSqlQuery query = prepare(
-            QStringLiteral("SELECT s.name, s.message, COUNT(*) AS n"
-                           " FROM runs r JOIN steps s ON s.run_id = r.id"
-                           " WHERE r.start >= :since AND r.start < :until"
-                           " AND (:station = '' OR r.station = :station) AND s.outcome = 'fail'"
-                           " GROUP BY s.name, s.message ORDER BY n DESC, s.name, s.message"));
-        bindPeriod(query, period);
-        run(query);
-        std::vector<ParetoEntry> entries;
-        while (query.next())
-            entries.push_back(
-                {query.value(0).toString(), query.value(1).toString(), query.value(2).toInt()});
-        return entries;
+    return guarded<std::vector<ParetoEntry>>("cannot read the failures",
+                                             [&] { return queries::pareto(m_db, period); });
+}
+
+StoreResult<std::vector<QString>> SqliteStore::stations(const Period& period) {
+    return guarded<std::vector<QString>>("cannot read the stations",
+                                         [&] { return queries::stations(m_db, period); });
+}
+
+// A finished run is sent; one still RUNNING waits for its end, or for its
+// station's next start to mark it ABORTED.
+const char* const kWaiting = "upload = 'waiting' AND verdict <> 'RUNNING'";
+
+StoreResult<int> SqliteStore::waitingCount() {
+    return guarded<int>("cannot read the outbox", [&] {
+        QSqlQuery count = prepare(QStringLiteral("SELECT COUNT(*) FROM runs WHERE ") +
+                                  QLatin1String(kWaiting));
+        return scalar(count, "the number of waiting runs").toInt();
+    });
+}
+
+StoreResult<std::vector<QueuedRun>> SqliteStore::waitingRuns(int limit) {
+    return guarded<std::vector<QueuedRun>>("cannot read the outbox", [&] {
+        // One read transaction, so that a run and its steps are read as one.
+        execute("BEGIN");
+        struct Rollback {
+            SqliteStore& store;
+            ~Rollback() { QSqlQuery(store.m_db).exec(QStringLiteral("ROLLBACK")); }
+        } rollback{*this};
+        QSqlQuery runs = prepare(
+            QStringLiteral("SELECT id, uuid, unit, attempt, station, host, operator, address,"
+                           " plan_file, plan_sha256, start, \"end\", verdict, message, version"
+                           " FROM runs WHERE ") +
+            QLatin1String(kWaiting) + QStringLiteral(" ORDER BY id LIMIT :limit"));
+        runs.bindValue(QStringLiteral(":limit"), limit);
+        run(runs);
+        std::vector<std::pair<qlonglong, QueuedRun>> found;
+        while (runs.next()) {
+            QueuedRun r;
+            r.uuid = textOf(runs.value(1));
+            r.unit = textOf(runs.value(2));
+            r.attempt = runs.value(3).toInt();
+            r.station = textOf(runs.value(4));
+            r.host = textOf(runs.value(5));
+            r.operatorName = textOf(runs.value(6));
+            r.address = textOf(runs.value(7));
+            r.planFile = textOf(runs.value(8));
+            r.planSha256 = textOf(runs.value(9));
+            r.start = textOf(runs.value(10));
+            r.end = textOf(runs.value(11));
+            r.verdict = textOf(runs.value(12));
+            r.message = textOf(runs.value(13));
+            r.version = textOf(runs.value(14));
+            found.emplace_back(runs.value(0).toLongLong(), std::move(r));
+        }
+        QSqlQuery steps =
+            prepare(QStringLiteral("SELECT id, position, name, outcome, message, duration_ms"
+                                   " FROM steps WHERE run_id = :run ORDER BY position"));
+        QSqlQuery measurements =
+            prepare(QStringLiteral("SELECT position, name, value, low, high, outcome"
+                                   " FROM measurements WHERE step_id = :step ORDER BY position"));
+        std::vector<QueuedRun> queued;
+        for (auto& [id, r] : found) {
+            steps.bindValue(QStringLiteral(":run"), id);
+            run(steps);
+            std::vector<std::pair<qlonglong, QueuedStep>> stepRows;
+            while (steps.next())
+                stepRows.emplace_back(steps.value(0).toLongLong(),
+                                      QueuedStep{steps.value(1).toInt(), textOf(steps.value(2)),
+                                                 textOf(steps.value(3)), textOf(steps.value(4)),
+                                                 steps.value(5).toLongLong(), {}});
+            steps.finish();
+            for (auto& [stepId, step] : stepRows) {
+                measurements.bindValue(QStringLiteral(":step"), stepId);
+                run(measurements);
+                while (measurements.next())
+                    step.measurements.push_back(
+                        {measurements.value(0).toInt(), textOf(measurements.value(1)),
+                         measurements.value(2), measurements.value(3), measurements.value(4),
+                         textOf(measurements.value(5))});
+                measurements.finish();
+                r.steps.push_back(std::move(step));
+            }
+            queued.push_back(std::move(r));
+        }
+        return queued;
+    });
+}
+
+StoreStatus SqliteStore::markUploaded(const std::vector<QString>& uuids) {
+    return guarded<Done>("cannot mark runs uploaded", [&] {
+        Transaction transaction(*this);
+        QSqlQuery update = prepare(QStringLiteral(
+            "UPDATE runs SET upload = 'done', uploaded = :now WHERE uuid = :uuid"));
+        const QString now = storeTime(WallClock::now());
+        for (const QString& uuid : uuids) {
+            update.bindValue(QStringLiteral(":now"), now);
+            update.bindValue(QStringLiteral(":uuid"), uuid);
+            run(update);
+        }
+        transaction.commit();
+        return Done{};
     });
 }
 
 } // namespace
 
-StoreResult<std::unique_ptr<ResultsStore>> openSqliteStore(const QString& path, Access access,
-                                                           Durability durability) {
+namespace {
+
+StoreResult<std::unique_ptr<SqliteStore>> opened(const QString& path, Access access,
+                                                 Durability durability) {
     auto store = std::make_unique<SqliteStore>(path);
     try {
         store->open(access, durability);
     } catch (const StoreFailure& failure) {
-        return StoreResult<std::unique_ptr<ResultsStore>>::failure(
+        return StoreResult<std::unique_ptr<SqliteStore>>::failure(
             QStringLiteral("cannot open the store sqlite:%1: %2").arg(path, failure.reason));
     }
-    return StoreResult<std::unique_ptr<ResultsStore>>(std::move(store));
+    return StoreResult<std::unique_ptr<SqliteStore>>(std::move(store));
+}
+
+} // namespace
+
+StoreResult<std::unique_ptr<ResultsStore>> openSqliteStore(const QString& path, Access access,
+                                                           Durability durability,
+                                                           bool queueForServer) {
+    auto store = opened(path, access, durability);
+    if (!store)
+        return StoreResult<std::unique_ptr<ResultsStore>>::failure(store.error());
+    if (queueForServer)
+        store.value()->queueForServer();
+    return StoreResult<std::unique_ptr<ResultsStore>>(std::move(store.value()));
+}
+
+StoreResult<std::unique_ptr<Outbox>> openOutbox(const QString& path) {
+    auto store = opened(path, Access::ReadWrite, Durability::Synced);
+    if (!store)
+        return StoreResult<std::unique_ptr<Outbox>>::failure(store.error());
+    return StoreResult<std::unique_ptr<Outbox>>(std::move(store.value()));
 }
 
 } // namespace rio::store

@@ -34,7 +34,7 @@ struct StoreLocation {
     // The station's own SQLite file: the store itself, or with a server its
     // outbox, where every run is kept first.
     QString path;
-    std::optional<ServerAddress> server;
+    std::optional<ServerAddress> server = std::nullopt;
 };
 
 struct ParsedLocation {

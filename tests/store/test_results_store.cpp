@@ -411,7 +411,7 @@ private slots:
         QVERIFY(openWritable(empty));
         {
             const Reader reader(empty);
-            QCOMPARE(reader.rows("PRAGMA user_version"), QStringList({"1"}));
+            QCOMPARE(reader.rows("PRAGMA user_version"), QStringList({"2"}));
             QCOMPARE(reader.rows("PRAGMA journal_mode"), QStringList({"wal"}));
             QCOMPARE(reader.rows("SELECT name FROM sqlite_schema WHERE type = 'table'"
                                  " ORDER BY name"),
@@ -428,7 +428,7 @@ private slots:
                                               Access::ReadWrite);
         QVERIFY(!refused.ok());
         QCOMPARE(refused.error(), "cannot open the store sqlite:" + newer +
-                                      ": its schema version 7 is newer than this program's (1)");
+                                      ": its schema version 7 is newer than this program's (2)");
         const Reader reader(newer);
         QCOMPARE(reader.rows("PRAGMA user_version"), QStringList({"7"}));
         QCOMPARE(reader.rows("PRAGMA journal_mode"), QStringList({"delete"}));
