@@ -393,8 +393,7 @@ int runStoreQuery(const QStringList& arguments) {
             if (parser.isSet(*other))
                 return refuse(QStringLiteral("--%1 does not go with --upload")
                                   .arg(other->names().constLast()));
-        const store::ParsedLocation location =
-            store::parseStoreLocation(parser.value(store));
+        const store::ParsedLocation location = store::parseStoreLocation(parser.value(store));
         if (!parser.isSet(store) || (location.location && !location.location->server))
             return refuse(QStringLiteral("--upload needs --store postgresql://..., the server "
                                          "to send to"));

@@ -113,7 +113,8 @@ public:
     StoreStatus completeRun(const TestRecord&) override { return writtenByUploaderOnly(); }
     StoreResult<int> abortRunning(const QString&) override {
         return StoreResult<int>::failure(
-            QStringLiteral("%1: runs reach the server through a station's outbox only").arg(name()));
+            QStringLiteral("%1: runs reach the server through a station's outbox only")
+                .arg(name()));
     }
 
     StoreResult<std::vector<RunSummary>> history(const QString& unit) override {
@@ -121,9 +122,9 @@ public:
                                              [&] { return queries::history(m_db, unit); });
     }
     StoreResult<std::vector<RunSummary>> latestRuns(const QString& station, int limit) override {
-        return read<std::vector<RunSummary>>(
-            "cannot read the station's runs",
-            [&] { return queries::latestRuns(m_db, station, limit); });
+        return read<std::vector<RunSummary>>("cannot read the station's runs", [&] {
+            return queries::latestRuns(m_db, station, limit);
+        });
     }
     StoreResult<YieldFigures> yieldFigures(const Period& period) override {
         return read<YieldFigures>("cannot read the yield",
@@ -141,7 +142,8 @@ public:
 private:
     StoreStatus writtenByUploaderOnly() const {
         return StoreStatus::failure(
-            QStringLiteral("%1: runs reach the server through a station's outbox only").arg(name()));
+            QStringLiteral("%1: runs reach the server through a station's outbox only")
+                .arg(name()));
     }
 
     void open();
@@ -217,6 +219,23 @@ int PostgresStore::version() {
 }
 
 void PostgresStore::migrate() {
+    // Taken before the transaction begins, so that the transaction's view
+    // of the catalog is taken after a second station's migration committed:
+    // it waits here, then finds the schema migrated. Released at the end,
+    // or with the connection.
+    QSqlQuery lock = prepare(m_db, QStringLiteral("SELECT pg_advisory_lock(:key)"));
+    lock.bindValue(QStringLiteral(":key"), kMigrationLock);
+    static_cast<void>(scalar(lock, "the migration lock"));
+    struct Unlock {
+        QSqlDatabase& db;
+        ~Unlock() {
+            QSqlQuery unlock(db);
+            unlock.prepare(QStringLiteral("SELECT pg_advisory_unlock(:key)"));
+            unlock.bindValue(QStringLiteral(":key"), kMigrationLock);
+            unlock.exec();
+        }
+    } unlock{m_db};
+
     execute(m_db, QStringLiteral("BEGIN"));
     struct Rollback {
         QSqlDatabase& db;
@@ -226,20 +245,16 @@ void PostgresStore::migrate() {
                 QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
         }
     } rollback{m_db};
-    // Held to the transaction's end: a second station waits here, then finds
-    // the schema migrated.
-    QSqlQuery lock = prepare(m_db, QStringLiteral("SELECT pg_advisory_xact_lock(:key)"));
-    lock.bindValue(QStringLiteral(":key"), kMigrationLock);
-    static_cast<void>(scalar(lock, "the migration lock"));
     const int from = version();
     if (from > kServerSchemaVersion)
         throw StoreFailure{QStringLiteral("its schema version %1 is newer than this program's (%2)")
                                .arg(from)
                                .arg(kServerSchemaVersion)};
-    execute(m_db, QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version ("
-                                 " version INTEGER PRIMARY KEY,"
-                                 " applied TIMESTAMPTZ NOT NULL DEFAULT now(),"
-                                 " program TEXT NOT NULL)"));
+    if (from == 0)
+        execute(m_db, QStringLiteral("CREATE TABLE schema_version ("
+                                     " version INTEGER PRIMARY KEY,"
+                                     " applied TIMESTAMPTZ NOT NULL DEFAULT now(),"
+                                     " program TEXT NOT NULL)"));
     for (int v = from; v < kServerSchemaVersion; ++v) {
         for (const char* statement : kServerMigrations[v])
             execute(m_db, QString::fromLatin1(statement));
@@ -296,13 +311,12 @@ StoreStatus PostgresStore::storeRun(const QueuedRun& r, const UploadFaults& faul
             }
         } rollback{m_db};
         QSqlQuery insert = prepare(
-            m_db,
-            QStringLiteral(
-                "INSERT INTO runs (uuid, unit, attempt, station, host, operator, address,"
-                " plan_file, plan_sha256, start, \"end\", verdict, message, version)"
-                " VALUES (:uuid, :unit, :attempt, :station, :host, :operator, :address,"
-                " :plan_file, :plan_sha256, :start, :end, :verdict, :message, :version)"
-                " ON CONFLICT (uuid) DO NOTHING RETURNING id"));
+            m_db, QStringLiteral(
+                      "INSERT INTO runs (uuid, unit, attempt, station, host, operator, address,"
+                      " plan_file, plan_sha256, start, \"end\", verdict, message, version)"
+                      " VALUES (:uuid, :unit, :attempt, :station, :host, :operator, :address,"
+                      " :plan_file, :plan_sha256, :start, :end, :verdict, :message, :version)"
+                      " ON CONFLICT (uuid) DO NOTHING RETURNING id"));
         insert.bindValue(QStringLiteral(":uuid"), r.uuid);
         insert.bindValue(QStringLiteral(":unit"), optionalText(r.unit));
         insert.bindValue(QStringLiteral(":attempt"), r.attempt);
@@ -362,7 +376,8 @@ StoreStatus PostgresStore::storeRun(const QueuedRun& r, const UploadFaults& faul
         execute(m_db, QStringLiteral("COMMIT"));
         rollback.open = false;
         if (faults.loseAcknowledgement && faults.loseAcknowledgement(r.uuid))
-            throw StoreFailure{QStringLiteral("the connection was lost before the server's answer")};
+            throw StoreFailure{
+                QStringLiteral("the connection was lost before the server's answer")};
         return Done{};
     });
     if (!status)

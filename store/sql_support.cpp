@@ -1,5 +1,5 @@
-#include "store/results_store.h"
 #include "store/sql_support.h"
+#include "store/results_store.h"
 
 #include <QSqlError>
 

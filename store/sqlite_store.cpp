@@ -115,8 +115,7 @@ QVariant measured(const QJsonValue& value, const QString& name) {
 class SqliteStore final : public ResultsStore, public Outbox {
 public:
     explicit SqliteStore(QString path)
-        : m_path(std::move(path)),
-          m_connection(newConnectionName()) {}
+        : m_path(std::move(path)), m_connection(newConnectionName()) {}
 
     ~SqliteStore() override {
         m_db.close();
@@ -293,9 +292,9 @@ StoreStatus SqliteStore::beginRun(TestRecord& record) {
         insert.bindValue(QStringLiteral(":plan_sha256"), optionalText(record.planSha256));
         insert.bindValue(QStringLiteral(":start"), storeTime(record.start));
         insert.bindValue(QStringLiteral(":version"), text(record.version));
-        insert.bindValue(QStringLiteral(":upload"),
-                         m_queueForServer ? QVariant(QStringLiteral("waiting"))
-                                          : QVariant(QMetaType::fromType<QString>()));
+        insert.bindValue(QStringLiteral(":upload"), m_queueForServer
+                                                        ? QVariant(QStringLiteral("waiting"))
+                                                        : QVariant(QMetaType::fromType<QString>()));
         run(insert);
         transaction.commit();
         record.uuid = uuid;
@@ -396,8 +395,9 @@ StoreResult<std::vector<RunSummary>> SqliteStore::history(const QString& unit) {
 }
 
 StoreResult<std::vector<RunSummary>> SqliteStore::latestRuns(const QString& station, int limit) {
-    return guarded<std::vector<RunSummary>>(
-        "cannot read the station's runs", [&] { return queries::latestRuns(m_db, station, limit); });
+    return guarded<std::vector<RunSummary>>("cannot read the station's runs", [&] {
+        return queries::latestRuns(m_db, station, limit);
+    });
 }
 
 StoreResult<YieldFigures> SqliteStore::yieldFigures(const Period& period) {
@@ -421,8 +421,8 @@ const char* const kWaiting = "upload = 'waiting' AND verdict <> 'RUNNING'";
 
 StoreResult<int> SqliteStore::waitingCount() {
     return guarded<int>("cannot read the outbox", [&] {
-        QSqlQuery count = prepare(QStringLiteral("SELECT COUNT(*) FROM runs WHERE ") +
-                                  QLatin1String(kWaiting));
+        QSqlQuery count =
+            prepare(QStringLiteral("SELECT COUNT(*) FROM runs WHERE ") + QLatin1String(kWaiting));
         return scalar(count, "the number of waiting runs").toInt();
     });
 }
@@ -474,9 +474,12 @@ StoreResult<std::vector<QueuedRun>> SqliteStore::waitingRuns(int limit) {
             std::vector<std::pair<qlonglong, QueuedStep>> stepRows;
             while (steps.next())
                 stepRows.emplace_back(steps.value(0).toLongLong(),
-                                      QueuedStep{steps.value(1).toInt(), textOf(steps.value(2)),
-                                                 textOf(steps.value(3)), textOf(steps.value(4)),
-                                                 steps.value(5).toLongLong(), {}});
+                                      QueuedStep{steps.value(1).toInt(),
+                                                 textOf(steps.value(2)),
+                                                 textOf(steps.value(3)),
+                                                 textOf(steps.value(4)),
+                                                 steps.value(5).toLongLong(),
+                                                 {}});
             steps.finish();
             for (auto& [stepId, step] : stepRows) {
                 measurements.bindValue(QStringLiteral(":step"), stepId);
@@ -498,8 +501,8 @@ StoreResult<std::vector<QueuedRun>> SqliteStore::waitingRuns(int limit) {
 StoreStatus SqliteStore::markUploaded(const std::vector<QString>& uuids) {
     return guarded<Done>("cannot mark runs uploaded", [&] {
         Transaction transaction(*this);
-        QSqlQuery update = prepare(QStringLiteral(
-            "UPDATE runs SET upload = 'done', uploaded = :now WHERE uuid = :uuid"));
+        QSqlQuery update = prepare(
+            QStringLiteral("UPDATE runs SET upload = 'done', uploaded = :now WHERE uuid = :uuid"));
         const QString now = storeTime(WallClock::now());
         for (const QString& uuid : uuids) {
             update.bindValue(QStringLiteral(":now"), now);
@@ -529,9 +532,8 @@ StoreResult<std::unique_ptr<SqliteStore>> opened(const QString& path, Access acc
 
 } // namespace
 
-StoreResult<std::unique_ptr<ResultsStore>> openSqliteStore(const QString& path, Access access,
-                                                           Durability durability,
-                                                           bool queueForServer) {
+StoreResult<std::unique_ptr<ResultsStore>>
+openSqliteStore(const QString& path, Access access, Durability durability, bool queueForServer) {
     auto store = opened(path, access, durability);
     if (!store)
         return StoreResult<std::unique_ptr<ResultsStore>>::failure(store.error());

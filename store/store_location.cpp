@@ -79,8 +79,7 @@ ParsedLocation serverLocation(const QString& text) {
             std::end(kServerOptions)) {
             QString known;
             for (const char* name : kServerOptions)
-                known += (known.isEmpty() ? QString() : QStringLiteral(", ")) +
-                         QLatin1String(name);
+                known += (known.isEmpty() ? QString() : QStringLiteral(", ")) + QLatin1String(name);
             return refused(QStringLiteral("unknown connection parameter '%1' (known: host, port, "
                                           "user, %2)")
                                .arg(key.left(40), known));

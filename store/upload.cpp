@@ -83,8 +83,8 @@ UploadProgress OutboxUploader::upload(steady_clock::time_point deadline) {
             break;
     }
     count();
-    qCDebug(lcUpload).noquote() << "uploaded" << progress.uploaded << "run(s),"
-                                << progress.waiting << "waiting" << progress.reason;
+    qCDebug(lcUpload).noquote() << "uploaded" << progress.uploaded << "run(s)," << progress.waiting
+                                << "waiting" << progress.reason;
     return progress;
 }
 
@@ -114,9 +114,8 @@ public:
             return;
         }
         if (m_failures > 0)
-            qCInfo(lcUpload).noquote()
-                << "the server answers again;" << progress.uploaded << "run(s) sent,"
-                << progress.waiting << "waiting";
+            qCInfo(lcUpload).noquote() << "the server answers again;" << progress.uploaded
+                                       << "run(s) sent," << progress.waiting << "waiting";
         m_failures = 0;
         m_lastReason.clear();
         emit m_owner->progress(progress);
@@ -132,8 +131,8 @@ private:
         // Once per reason, not once per attempt: a server away for a night
         // would fill the log.
         if (progress.reason != m_lastReason)
-            qCWarning(lcUpload).noquote() << progress.waiting << "run(s) waiting for the server:"
-                                          << progress.reason;
+            qCWarning(lcUpload).noquote()
+                << progress.waiting << "run(s) waiting for the server:" << progress.reason;
         m_lastReason = progress.reason;
         emit m_owner->progress(progress);
         m_retry.start(uploadBackoff(m_failures));
@@ -152,8 +151,8 @@ private:
 StoreResult<std::unique_ptr<Uploader>> Uploader::open(const StoreLocation& location) {
     using Opened = StoreResult<std::unique_ptr<Uploader>>;
     if (!location.server)
-        return Opened::failure(QStringLiteral("no server to upload to: the store is %1")
-                                   .arg(describe(location)));
+        return Opened::failure(
+            QStringLiteral("no server to upload to: the store is %1").arg(describe(location)));
     auto outbox = openOutbox(location.path);
     if (!outbox)
         return Opened::failure(outbox.error());
