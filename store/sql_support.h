@@ -3,6 +3,8 @@
 // that no statement's result can go unchecked (each public call turns it
 // into its StoreResult), and the statement helpers that throw it.
 
+#include "store/results_store.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
