@@ -4,13 +4,15 @@
 // the test with the outputs off and records ERROR; attempts count; a run
 // left RUNNING is shown ABORTED at the next start; a serial the plan's
 // pattern refuses sends nothing; a store that cannot be written refuses
-// every test.
+// every test; with a line's server away the station tests and says what
+// waits, and sends it when the server is there.
 #include "sim/simulator.h"
 #include "station/station_window.h"
 #include "store/results_store.h"
 #include "tests/support/pseudo_terminal.h"
 #include "tests/support/read_only_file.h"
 #include "tests/support/store_rows.h"
+#include "tests/support/test_server.h"
 
 #include <QApplication>
 #include <QFile>
@@ -238,6 +240,50 @@ private slots:
         QCOMPARE(bench.sim.outputs("01"), std::string("00000000"));
     }
 
+    // A line's server that is away: the test runs and is kept in the
+    // station's own file, and the header says that it waits and why. With
+    // the server there, the run goes up and nothing is said.
+    void lineServerAwayThenThere() {
+        Bench bench;
+        const QString home = bench.dir.filePath(QStringLiteral("home"));
+        qputenv("XDG_DATA_HOME", home.toUtf8());
+        const QString own = home + QStringLiteral("/riopanel/results.sqlite");
+        const QString away = QStringLiteral("postgresql:///line?host=") +
+                             bench.dir.filePath(QStringLiteral("no-server"));
+        bench.settings.store = away;
+        QVERIFY(bench.open());
+        bench.scan(QStringLiteral("SN-500"));
+        QCOMPARE(bench.text("verdictLabel"), QStringLiteral("PASS"));
+        QCOMPARE(rows(own, "SELECT unit, verdict, upload FROM runs"),
+                 QStringList{"SN-500|PASS|waiting"});
+        const QLabel* upload = bench.window->findChild<QLabel*>(QStringLiteral("uploadLabel"));
+        QTRY_VERIFY_WITH_TIMEOUT(upload->isVisible(), kPatienceMs);
+        QVERIFY2(upload->text().startsWith("1 result waiting for the server: cannot open the "
+                                           "store " +
+                                           away + ": connection to server on socket"),
+                 qPrintable(upload->text()));
+
+        const std::optional<test::TestServer> server = test::TestServer::fromEnvironment();
+        if (!server) {
+            qunsetenv("XDG_DATA_HOME");
+            QSKIP(qPrintable(test::TestServer::skipReason()));
+        }
+        const QString db = server->newDatabase(QStringLiteral("station"));
+        bench.window.reset();
+        bench.settings.store = server->url(db);
+        QVERIFY(bench.open());
+        bench.scan(QStringLiteral("SN-501"));
+        QCOMPARE(bench.text("verdictLabel"), QStringLiteral("PASS"));
+        // The run queued while the server was away goes up with the new one.
+        QTRY_COMPARE_WITH_TIMEOUT(server->count(db, "SELECT COUNT(*) FROM runs"), 2, kPatienceMs);
+        upload = bench.window->findChild<QLabel*>(QStringLiteral("uploadLabel"));
+        QTRY_VERIFY_WITH_TIMEOUT(!upload->isVisible(), kPatienceMs);
+        qunsetenv("XDG_DATA_HOME");
+        QCOMPARE(server->count(db, "SELECT COUNT(*) FROM runs WHERE unit IN ('SN-500', 'SN-501')"
+                                   " AND station = 'bench-T'"),
+                 2);
+    }
+
     void attemptsCount() {
         Bench bench;
         QVERIFY(bench.open());
@@ -255,8 +301,7 @@ private slots:
         Bench bench;
         {
             auto opened =
-                store::openStore(store::StoreLocation{bench.storePath()},
-                                 store::Access::ReadWrite);
+                store::openStore(store::StoreLocation{bench.storePath()}, store::Access::ReadWrite);
             QVERIFY(opened);
             boardtest::TestRecord left;
             left.unit = QStringLiteral("SN-500");
@@ -347,8 +392,7 @@ private slots:
         Bench bench;
         {
             auto opened =
-                store::openStore(store::StoreLocation{bench.storePath()},
-                                 store::Access::ReadWrite);
+                store::openStore(store::StoreLocation{bench.storePath()}, store::Access::ReadWrite);
             QVERIFY(opened);
         }
         const test::ReadOnlyFile readOnly(bench.storePath());
