@@ -52,6 +52,8 @@ could_not() {
     echo "line_upload: $*" >&2
     exit 2
 }
+# The URLs name no user: libpq takes PGUSER, the cluster's superuser.
+export PGUSER=$RIO_TEST_PGUSER
 
 status=0
 printf '%-62s %-16s %-44s %s\n' figure goal measured met

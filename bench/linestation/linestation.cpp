@@ -157,8 +157,10 @@ Outcome recordAndUpload(const Settings& settings, const StoreLocation& location)
         QTimer::singleShot(settings.wait, QCoreApplication::instance(), &QCoreApplication::quit);
         QCoreApplication::exec();
     }
-    // The uploader's thread ends after the run in flight, before the outbox
-    // is read for the last time.
+    // What the uploader reported and was not taken yet (all of it when there
+    // was no wait); then its thread ends after the run in flight, before the
+    // outbox is read for the last time.
+    QCoreApplication::processEvents();
     uploader.reset();
     const StoreResult<int> left = outbox->waiting();
     outcome.waiting = left ? left.value() : -1;

@@ -1,4 +1,4 @@
-#include "test_server.h"
+#include "tests/support/test_server.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -122,6 +122,11 @@ std::optional<TestServer> TestServer::fromEnvironment() {
     server.m_bin = variable("RIO_TEST_PGBIN");
     server.m_owner = variable("RIO_TEST_PGOWNER");
     server.m_user = variable("RIO_TEST_PGUSER");
+    // A URL without a user leaves it to libpq, which takes PGUSER, else the
+    // OS user's name: the cluster knows only its own roles, so the test and
+    // the programs it starts reach it as the superuser unless told otherwise.
+    if (qEnvironmentVariableIsEmpty("PGUSER"))
+        qputenv("PGUSER", server.m_user.toLocal8Bit());
     return server;
 }
 

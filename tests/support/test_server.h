@@ -17,7 +17,8 @@ namespace rio::test {
 class TestServer {
 public:
     // The server the environment names, when there is one with a socket and
-    // Qt's driver for it is installed.
+    // Qt's driver for it is installed. Sets PGUSER to its superuser when
+    // unset, for url() without a user, in this process and those it starts.
     [[nodiscard]] static std::optional<TestServer> fromEnvironment();
     // Why fromEnvironment() found none, for QSKIP.
     [[nodiscard]] static QString skipReason();
