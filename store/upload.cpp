@@ -46,12 +46,14 @@ UploadProgress OutboxUploader::upload(steady_clock::time_point deadline) {
             progress.reason = waiting.error();
     };
     for (;;) {
-        StoreResult<std::vector<QueuedRun>> runs = m_outbox->waitingRuns(kBatch);
-        if (!runs) {
-            progress.reason = runs.error();
+        // Counted first and connected next, so that a server that is away
+        // costs one count and one refused connection, not a read of runs.
+        const StoreResult<int> waiting = m_outbox->waitingCount();
+        if (!waiting) {
+            progress.reason = waiting.error();
             break;
         }
-        if (runs.value().empty())
+        if (waiting.value() == 0)
             break;
         if (!m_server->connected()) {
             const StoreStatus connected = m_server->connect(Access::ReadWrite);
@@ -60,6 +62,13 @@ UploadProgress OutboxUploader::upload(steady_clock::time_point deadline) {
                 break;
             }
         }
+        StoreResult<std::vector<QueuedRun>> runs = m_outbox->waitingRuns(kBatch);
+        if (!runs) {
+            progress.reason = runs.error();
+            break;
+        }
+        if (runs.value().empty())
+            break;
         std::vector<QString> sent;
         for (const QueuedRun& run : runs.value()) {
             const StoreStatus stored = m_server->storeRun(run, m_faults);
@@ -95,6 +104,15 @@ public:
         : m_location(std::move(location)), m_owner(owner) {
         m_retry.setSingleShot(true);
         QObject::connect(&m_retry, &QTimer::timeout, this, [this] { pass(); });
+    }
+
+    // A run was completed. While the server is away the back-off stands:
+    // the run waits for the next try like the others, so that a station
+    // whose server is down does no more work than one without a server.
+    void nudged() {
+        if (m_failures > 0 && m_retry.isActive())
+            return;
+        pass();
     }
 
     void pass() {
@@ -186,13 +204,14 @@ void BackgroundUploader::start() {
     QObject::connect(m_thread, &QThread::finished, worker, &QObject::deleteLater);
     m_worker = worker;
     m_thread->start(QThread::LowPriority);
-    nudge();
+    QMetaObject::invokeMethod(
+        worker, [worker] { worker->pass(); }, Qt::QueuedConnection);
 }
 
 void BackgroundUploader::nudge() {
     if (m_worker)
         QMetaObject::invokeMethod(
-            m_worker, [worker = static_cast<UploadWorker*>(m_worker)] { worker->pass(); },
+            m_worker, [worker = static_cast<UploadWorker*>(m_worker)] { worker->nudged(); },
             Qt::QueuedConnection);
 }
 

@@ -63,9 +63,10 @@ public:
 };
 
 // The station's uploader: an Uploader on a thread of its own that drains the
-// outbox whenever it is nudged (a run was completed) and otherwise retries
-// with back-off while runs wait: 1 s, doubling to at most 60 s, reset by a
-// success. progress() reaches the object's own thread.
+// outbox when it starts and whenever it is nudged (a run was completed), and
+// after a failure retries with back-off while runs wait: 1 s, doubling to at
+// most 60 s, reset by a success; a nudge during a back-off waits for it.
+// progress() reaches the object's own thread.
 class BackgroundUploader : public QObject {
     Q_OBJECT
 public:
@@ -74,7 +75,7 @@ public:
 
     // Starts the thread; the first pass runs at once.
     void start();
-    // A run was completed: try now, whatever the back-off.
+    // A run was completed: try now, unless backing off from a failure.
     void nudge();
 
 signals:
