@@ -5,6 +5,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace rio::store {
 
 namespace {
@@ -25,8 +27,24 @@ public:
     StoreResult<int> abortRunning(const QString& station) override {
         return m_local->abortRunning(station);
     }
+    // The line's runs of the unit, and this station's that wait to be sent
+    // (the run just tested among them): newest first, each once.
     StoreResult<std::vector<RunSummary>> history(const QString& unit) override {
-        return m_server->history(unit);
+        auto line = m_server->history(unit);
+        if (!line)
+            return line;
+        auto own = m_local->history(unit);
+        if (!own)
+            return own;
+        std::vector<RunSummary>& runs = line.value();
+        for (RunSummary& run : own.value())
+            if (std::none_of(runs.begin(), runs.end(),
+                             [&](const RunSummary& r) { return r.uuid == run.uuid; }))
+                runs.push_back(std::move(run));
+        std::stable_sort(runs.begin(), runs.end(), [](const RunSummary& a, const RunSummary& b) {
+            return a.start > b.start;
+        });
+        return line;
     }
     // The station's own runs, there whether the server is or not.
     StoreResult<std::vector<RunSummary>> latestRuns(const QString& station, int limit) override {

@@ -401,6 +401,17 @@ private slots:
         QCOMPARE(lines[1], QStringLiteral(",,bench-1,2,1,1,50.0,50.0,2,1,1,0,0,0"));
         QCOMPARE(lines[2], QStringLiteral(",,bench-2,1,1,1,100.0,100.0,1,1,0,0,0,0"));
         QCOMPARE(lines[3], QStringLiteral(",,,2,1,2,50.0,100.0,3,2,1,0,0,0"));
+
+        // At the station, a unit's history is the line's and the station's
+        // runs not yet sent: the one just tested is not missing from it.
+        const QString waiting = one.record(QStringLiteral("SN-2"));
+        auto station = store::openStore(one.location, Access::ReadWrite);
+        QVERIFY(station);
+        const auto history = station.value()->history(QStringLiteral("SN-2"));
+        QVERIFY2(history, qPrintable(history.error()));
+        QCOMPARE(history.value().size(), std::size_t(3));
+        QCOMPARE(history.value()[0].uuid, waiting);
+        QCOMPARE(rows(*m_server, db), QStringLiteral("3 6 9"));
     }
 
 private:
