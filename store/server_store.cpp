@@ -236,15 +236,7 @@ void PostgresStore::migrate() {
         }
     } unlock{m_db};
 
-    execute(m_db, QStringLiteral("BEGIN"));
-    struct Rollback {
-        QSqlDatabase& db;
-        bool open = true;
-        ~Rollback() {
-            if (open)
-                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-        }
-    } rollback{m_db};
+    Transaction transaction(m_db);
     const int from = version();
     if (from > kServerSchemaVersion)
         throw StoreFailure{QStringLiteral("its schema version %1 is newer than this program's (%2)")
@@ -265,8 +257,7 @@ void PostgresStore::migrate() {
         run(applied);
         qCInfo(lcServer) << name() << "schema migrated to version" << v + 1;
     }
-    execute(m_db, QStringLiteral("COMMIT"));
-    rollback.open = false;
+    transaction.commit();
 }
 
 StoreStatus PostgresStore::connect(Access access) {
@@ -301,15 +292,7 @@ StoreStatus PostgresStore::connect(Access access) {
 
 StoreStatus PostgresStore::storeRun(const QueuedRun& r, const UploadFaults& faults) {
     StoreStatus status = guarded<Done>(name(), "cannot upload the run", [&] {
-        execute(m_db, QStringLiteral("BEGIN"));
-        struct Rollback {
-            QSqlDatabase& db;
-            bool open = true;
-            ~Rollback() {
-                if (open)
-                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-            }
-        } rollback{m_db};
+        Transaction transaction(m_db);
         QSqlQuery insert = prepare(
             m_db, QStringLiteral(
                       "INSERT INTO runs (uuid, unit, attempt, station, host, operator, address,"
@@ -335,8 +318,7 @@ StoreStatus PostgresStore::storeRun(const QueuedRun& r, const UploadFaults& faul
         if (!insert.next()) {
             // Already there, whole: it went in in one transaction before.
             insert.finish();
-            execute(m_db, QStringLiteral("COMMIT"));
-            rollback.open = false;
+            transaction.commit();
             qCDebug(lcServer) << name() << "run" << r.uuid << "was already on the server";
             return Done{};
         }
@@ -373,8 +355,7 @@ StoreStatus PostgresStore::storeRun(const QueuedRun& r, const UploadFaults& faul
                 run(measurement);
             }
         }
-        execute(m_db, QStringLiteral("COMMIT"));
-        rollback.open = false;
+        transaction.commit();
         if (faults.loseAcknowledgement && faults.loseAcknowledgement(r.uuid))
             throw StoreFailure{
                 QStringLiteral("the connection was lost before the server's answer")};

@@ -53,6 +53,20 @@ QString textOf(const QVariant& value) {
     return value.isNull() ? QString() : value.toString();
 }
 
+Transaction::Transaction(const QSqlDatabase& db, const char* begin) : m_db(db) {
+    execute(m_db, QString::fromLatin1(begin));
+}
+
+Transaction::~Transaction() {
+    if (m_open)
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+}
+
+void Transaction::commit() {
+    execute(m_db, QStringLiteral("COMMIT"));
+    m_open = false;
+}
+
 QString newConnectionName() {
     static std::atomic<int> connections{0};
     return QStringLiteral("rio.store.%1").arg(connections.fetch_add(1));

@@ -31,6 +31,22 @@ void execute(const QSqlDatabase& db, const QString& sql);
 [[nodiscard]] QVariant optionalText(const QString& value);
 [[nodiscard]] QString textOf(const QVariant& value);
 
+// A transaction on `db`, begun with `begin` ("BEGIN", or SQLite's "BEGIN
+// IMMEDIATE"), rolled back when it goes out of scope uncommitted: a failure
+// thrown in the middle leaves nothing of it.
+class Transaction {
+public:
+    Transaction(const QSqlDatabase& db, const char* begin = "BEGIN");
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    QSqlDatabase m_db;
+    bool m_open = true;
+};
+
 // A connection name no other store object uses.
 [[nodiscard]] QString newConnectionName();
 

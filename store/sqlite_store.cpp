@@ -146,31 +146,9 @@ public:
     StoreStatus markUploaded(const std::vector<QString>& uuids) override;
 
 private:
-    // BEGIN IMMEDIATE takes the write lock at once, so that what the
-    // transaction reads (an attempt count, the schema version) cannot change
-    // before it writes. Rolled back unless committed.
-    class Transaction {
-    public:
-        explicit Transaction(SqliteStore& store) : m_store(store) {
-            m_store.execute("BEGIN IMMEDIATE");
-        }
-        ~Transaction() {
-            if (m_open) {
-                QSqlQuery rollback(m_store.m_db);
-                rollback.exec(QStringLiteral("ROLLBACK"));
-            }
-        }
-        Transaction(const Transaction&) = delete;
-        Transaction& operator=(const Transaction&) = delete;
-        void commit() {
-            m_store.execute("COMMIT");
-            m_open = false;
-        }
-
-    private:
-        SqliteStore& m_store;
-        bool m_open = true;
-    };
+    // Takes the write lock at once, so that what the transaction reads (an
+    // attempt count, the schema version) cannot change before it writes.
+    static constexpr const char* kWriting = "BEGIN IMMEDIATE";
 
     [[nodiscard]] QSqlQuery prepare(const QString& sql) { return store::prepare(m_db, sql); }
     static void run(QSqlQuery& query) { store::run(query); }
@@ -245,7 +223,7 @@ void SqliteStore::open(Access access, Durability durability) {
 }
 
 void SqliteStore::migrate() {
-    Transaction transaction(*this);
+    Transaction transaction(m_db, kWriting);
     // Read again under the lock: another program may have migrated meanwhile.
     const int from = userVersion();
     if (from > kSqliteSchemaVersion)
@@ -268,7 +246,7 @@ StoreStatus SqliteStore::beginRun(TestRecord& record) {
         QString uuid = record.uuid;
         if (uuid.isEmpty())
             uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        Transaction transaction(*this);
+        Transaction transaction(m_db, kWriting);
         int attempt = 1;
         if (!record.unit.isEmpty()) {
             QSqlQuery count =
@@ -305,7 +283,7 @@ StoreStatus SqliteStore::beginRun(TestRecord& record) {
 
 StoreStatus SqliteStore::completeRun(const TestRecord& record) {
     return guarded<Done>("cannot record the run's end", [&] {
-        Transaction transaction(*this);
+        Transaction transaction(m_db, kWriting);
         QSqlQuery update = prepare(QStringLiteral(
             "UPDATE runs SET operator = :operator, address = :address, plan_file = :plan_file,"
             " plan_sha256 = :plan_sha256, \"end\" = :end, verdict = :verdict, message = :message,"
@@ -429,12 +407,9 @@ StoreResult<int> SqliteStore::waitingCount() {
 
 StoreResult<std::vector<QueuedRun>> SqliteStore::waitingRuns(int limit) {
     return guarded<std::vector<QueuedRun>>("cannot read the outbox", [&] {
-        // One read transaction, so that a run and its steps are read as one.
-        execute("BEGIN");
-        struct Rollback {
-            SqliteStore& store;
-            ~Rollback() { QSqlQuery(store.m_db).exec(QStringLiteral("ROLLBACK")); }
-        } rollback{*this};
+        // One read transaction, so that a run and its steps are read as one;
+        // left by rolling back, since it wrote nothing.
+        Transaction reading(m_db);
         QSqlQuery runs = prepare(
             QStringLiteral("SELECT id, uuid, unit, attempt, station, host, operator, address,"
                            " plan_file, plan_sha256, start, \"end\", verdict, message, version"
@@ -500,7 +475,7 @@ StoreResult<std::vector<QueuedRun>> SqliteStore::waitingRuns(int limit) {
 
 StoreStatus SqliteStore::markUploaded(const std::vector<QString>& uuids) {
     return guarded<Done>("cannot mark runs uploaded", [&] {
-        Transaction transaction(*this);
+        Transaction transaction(m_db, kWriting);
         QSqlQuery update = prepare(
             QStringLiteral("UPDATE runs SET upload = 'done', uploaded = :now WHERE uuid = :uuid"));
         const QString now = storeTime(WallClock::now());
