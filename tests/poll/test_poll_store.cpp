@@ -82,8 +82,7 @@ QString writePlan(const QTemporaryDir& dir) {
 }
 
 std::unique_ptr<store::ResultsStore> openWritable(const QString& path) {
-    auto opened = store::openStore(store::StoreLocation{path},
-                                   store::Access::ReadWrite);
+    auto opened = store::openStore(store::StoreLocation{path}, store::Access::ReadWrite);
     return opened ? std::move(opened.value()) : nullptr;
 }
 
@@ -194,6 +193,30 @@ private slots:
                             " JOIN steps s ON s.id = m.step_id JOIN runs r ON r.id = s.run_id"
                             " WHERE r.attempt = 2 AND s.name = 'analog'"),
                  QStringList({"analog1_median|512|100|900"}));
+    }
+
+    // A line's server that is away: the verdict and exit status are the
+    // board's, the run waits in this machine's own file, and standard error
+    // says so and why.
+    void lineServerAway() {
+        RIO_SKIP_WITHOUT_PSEUDO_TERMINAL();
+        Simulator sim;
+        QVERIFY(!sim.path.isEmpty());
+        QTemporaryDir dir;
+        qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("home")).toUtf8());
+        const QString url = "postgresql:///line?host=" + dir.filePath(QStringLiteral("none"));
+        const Run run = riopoll(
+            {"--test", writePlan(dir), "--device", sim.path, "--unit", "SN-7", "--store", url});
+        qunsetenv("XDG_DATA_HOME");
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith("PASS  unit SN-7"), run.out.constData());
+        QVERIFY2(run.err.contains("riopoll: 1 result(s) waiting for the server " + url.toUtf8() +
+                                  " (cannot open the store " + url.toUtf8() +
+                                  ": connection to server on socket"),
+                 run.err.constData());
+        QCOMPARE(rows(dir.filePath(QStringLiteral("home/riopanel/results.sqlite")),
+                      "SELECT unit, verdict, upload FROM runs"),
+                 QStringList({"SN-7|PASS|waiting"}));
     }
 
     // A store on a file that cannot be written: the test is refused before
