@@ -1,0 +1,83 @@
+#pragma once
+// The serial control on a Windows COM port, through the Win32 communications
+// functions (Qt's serial module is not part of the Windows build). The port
+// number is turned into a device by a PortMap when the port is opened: port n
+// is COMn unless the user tied it elsewhere.
+
+#include "serial/open_failure.h"
+#include "serial/port_map.h"
+#include "serial/serial_control.h"
+
+#include <QObject>
+#include <QWinEventNotifier>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <windows.h>
+
+namespace rio::serial {
+
+class WinSerialControl : public QObject, public SerialControl {
+    Q_OBJECT
+public:
+    explicit WinSerialControl(PortMap ports = PortMap{}, QObject* parent = nullptr);
+    ~WinSerialControl() override;
+
+    void setCommPort(int number) override;
+    [[nodiscard]] int commPort() const override;
+
+    // While the port is open a new speed is applied at once; a speed the
+    // device refuses throws and leaves the settings as they were.
+    void setSettings(std::string_view settings) override;
+    [[nodiscard]] std::string settings() const override;
+
+    void setPortOpen(bool open) override;
+    [[nodiscard]] bool portOpen() const override;
+
+    // Hands every byte to the device before returning. A device that has
+    // gone away closes the port and throws.
+    void output(std::string_view bytes) override;
+
+    // Takes what the driver holds, without waiting. A device that has gone
+    // away closes the port and throws.
+    [[nodiscard]] std::string input() override;
+
+    // Empties the driver's receive buffer without reading it.
+    void discardInput() override;
+
+signals:
+    // The open port was closed because its device went away or failed; the
+    // next output or input throws.
+    void portLost(const QString& reason);
+
+private:
+    [[nodiscard]] QString portLabel() const;
+    void requireOpen() const;
+    // Asks the driver to report the next received byte on m_arrival.
+    void watchArrivals();
+    void onArrival();
+    // Ends the overlapped work and closes the handle.
+    void closeHandle();
+    [[noreturn]] void loseDevice(const std::string& doing, unsigned long error);
+    [[noreturn]] void failOpen(const OpenFacts& facts) const;
+    [[noreturn]] void fail(const std::string& message) const;
+
+    PortMap m_ports;
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    // Signalled by the driver when a byte arrives: wakes the event loop, so a
+    // waiting exchange reads its reply at once instead of at its next poll.
+    HANDLE m_arrival = nullptr;
+    OVERLAPPED m_arrivalWait{};
+    DWORD m_arrivalMask = 0;
+    bool m_watching = false;
+    std::unique_ptr<QWinEventNotifier> m_notifier;
+    int m_number = 1;
+    QString m_path; // the device last opened for m_number, for messages
+    std::string m_settings;
+    std::int32_t m_speed;
+};
+
+} // namespace rio::serial
