@@ -36,9 +36,13 @@ PlanFile refused(const QString& error) {
 } // namespace
 
 PlanFile readPlanFile(const QString& path) {
+#ifdef Q_OS_WIN
+    const int how = _O_BINARY | _O_NOINHERIT;
+#else
     // O_NONBLOCK: opening a FIFO to read returns at once, writer or not.
-    const Descriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const int how = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+#endif
+    const Descriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | how));
     if (file.fd() < 0)
         return refused(qt_error_string(errno));
     struct stat status {};

@@ -64,7 +64,7 @@ void offscreenWithoutDisplay(int argc, char** argv, std::string_view option) {
     }
     if (asked && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
         !std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 std::string missingDisplay() {
