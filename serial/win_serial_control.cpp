@@ -1,18 +1,20 @@
 // The serial control on a Windows COM port; see win_serial_control.h.
 //
-// How replies are read. The exchanges poll input() from their wait and sleep
-// in the event loop between polls; what wakes them decides how late a reply
-// is seen. Three ways were measured under Wine on a pseudo-terminal:
-//   - read timeouts MAXDWORD/MAXDWORD/50 (wait up to 50 ms for a first
-//     byte): every reply cost the full 50 ms there;
+// How replies are read. The exchanges poll input() from their wait, sleeping
+// in the event loop between polls on a timer that ticks every millisecond
+// once the reply is due, so a read that never waits is all they need: the
+// timeouts MAXDWORD/0/0 make ReadFile return at once with what the driver
+// holds, and ClearCommError says how much that is. Measured under Wine 8 on a
+// pseudo-terminal against riosim (no line time):
+//   - read timeouts MAXDWORD/MAXDWORD/50 (wait up to 50 ms for a first byte):
+//     every reply cost the full 50 ms;
 //   - an interval timeout of 5 ms: 5.4 ms per round trip;
-//   - overlapped I/O with WaitCommEvent(EV_RXCHAR): 3.4 ms.
-// Reads here never wait (MAXDWORD/0/0: ReadFile returns at once with what the
-// driver holds), and an overlapped WaitCommEvent(EV_RXCHAR) signals an event
-// that a QWinEventNotifier turns into a wake of the event loop, as the
-// descriptor's notifier does on Linux. A reply is thus read as soon as its
-// first bytes arrive, which keeps the overhead beyond line time well under a
-// millisecond on Windows itself; Wine adds its server's round trips on top.
+//   - overlapped WaitCommEvent(EV_RXCHAR) to wake the loop: 3.4 ms at best,
+//     and Wine refuses to wait again after the first event
+//     (ERROR_INVALID_PARAMETER), so it cannot be relied on;
+//   - reads that never wait, polled each millisecond: median 1.4 ms.
+// On Windows itself the millisecond tick bounds what polling adds to a reply
+// at about 1 ms, half that on average; Wine adds its server's round trips.
 #include "serial/win_serial_control.h"
 
 #include "serial/log.h"
@@ -231,7 +233,7 @@ void WinSerialControl::setPortOpen(bool open) {
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 0;
-    if (!SetCommTimeouts(m_handle, &timeouts) || !SetCommMask(m_handle, EV_RXCHAR)) {
+    if (!SetCommTimeouts(m_handle, &timeouts)) {
         refuse(OpenCause::Other);
     }
     // A freshly opened port starts empty: bytes that reached the device while
@@ -241,73 +243,13 @@ void WinSerialControl::setPortOpen(bool open) {
     DWORD errors = 0;
     ClearCommError(m_handle, &errors, nullptr);
 
-    m_arrival = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (m_arrival == nullptr) {
-        refuse(OpenCause::Other);
-    }
-    m_notifier = std::make_unique<QWinEventNotifier>(m_arrival);
-    connect(m_notifier.get(), &QWinEventNotifier::activated, this, &WinSerialControl::onArrival);
-    watchArrivals();
     qCDebug(lcSerial).noquote() << "opened" << portLabel() << "at" << m_speed << "bit/s, 8N1";
 }
 
-void WinSerialControl::watchArrivals() {
-    ResetEvent(m_arrival);
-    m_arrivalWait = OVERLAPPED{};
-    m_arrivalWait.hEvent = m_arrival;
-    m_arrivalMask = 0;
-    if (WaitCommEvent(m_handle, &m_arrivalMask, &m_arrivalWait)) {
-        // A byte had come already: the event is set, the notifier wakes.
-        m_watching = false;
-        SetEvent(m_arrival);
-        return;
-    }
-    const DWORD error = GetLastError();
-    m_watching = error == ERROR_IO_PENDING;
-    if (!m_watching) {
-        // The reads say what became of the device; nothing more to watch.
-        qCDebug(lcSerial).noquote()
-            << portLabel()
-            << "arrivals not watched:" << QString::fromStdString(windowsErrorText(error));
-    }
-}
-
-void WinSerialControl::onArrival() {
-    if (!portOpen()) {
-        return;
-    }
-    DWORD ignored = 0;
-    if (m_watching && !GetOverlappedResult(m_handle, &m_arrivalWait, &ignored, FALSE) &&
-        GetLastError() == ERROR_IO_INCOMPLETE) {
-        return;
-    }
-    m_watching = false;
-    // The exchange waiting in the event loop reads the bytes; this only
-    // watches for the next ones.
-    watchArrivals();
-}
-
 void WinSerialControl::closeHandle() {
-    if (m_notifier) {
-        m_notifier->setEnabled(false);
-        m_notifier.reset();
-    }
     if (m_handle != INVALID_HANDLE_VALUE) {
-        if (m_watching) {
-            // An empty mask ends the pending wait; it must be over before its
-            // OVERLAPPED and event go.
-            SetCommMask(m_handle, 0);
-            CancelIo(m_handle);
-            DWORD ignored = 0;
-            GetOverlappedResult(m_handle, &m_arrivalWait, &ignored, TRUE);
-            m_watching = false;
-        }
         CloseHandle(m_handle);
         m_handle = INVALID_HANDLE_VALUE;
-    }
-    if (m_arrival != nullptr) {
-        CloseHandle(m_arrival);
-        m_arrival = nullptr;
     }
 }
 

@@ -9,10 +9,8 @@
 #include "serial/serial_control.h"
 
 #include <QObject>
-#include <QWinEventNotifier>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -56,24 +54,14 @@ signals:
 private:
     [[nodiscard]] QString portLabel() const;
     void requireOpen() const;
-    // Asks the driver to report the next received byte on m_arrival.
-    void watchArrivals();
-    void onArrival();
-    // Ends the overlapped work and closes the handle.
     void closeHandle();
     [[noreturn]] void loseDevice(const std::string& doing, unsigned long error);
     [[noreturn]] void failOpen(const OpenFacts& facts) const;
     [[noreturn]] void fail(const std::string& message) const;
 
     PortMap m_ports;
+    // Opened for overlapped I/O, so that a write that hangs can be given up.
     HANDLE m_handle = INVALID_HANDLE_VALUE;
-    // Signalled by the driver when a byte arrives: wakes the event loop, so a
-    // waiting exchange reads its reply at once instead of at its next poll.
-    HANDLE m_arrival = nullptr;
-    OVERLAPPED m_arrivalWait{};
-    DWORD m_arrivalMask = 0;
-    bool m_watching = false;
-    std::unique_ptr<QWinEventNotifier> m_notifier;
     int m_number = 1;
     QString m_path; // the device last opened for m_number, for messages
     std::string m_settings;
