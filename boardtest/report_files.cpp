@@ -257,7 +257,7 @@ std::optional<QString> checkReportFolder(const QString& dir) {
     if (trace::FileFailure failed = trace::writeNewFile(probe, "riopoll\n"))
         return failed;
     if (::unlink(QFile::encodeName(probe).constData()) != 0)
-        return QStringLiteral("cannot remove %1: %2").arg(probe, qt_error_string(errno));
+        return QStringLiteral("cannot remove %1: %2").arg(probe, trace::errnoText(errno));
     return std::nullopt;
 }
 
@@ -280,7 +280,7 @@ WrittenReport writeReport(const QString& dir, const TestRecord& record, trace::W
         if (error != EEXIST)
             return {
                 {},
-                QStringLiteral("cannot make the folder %1: %2").arg(part, qt_error_string(error))};
+                QStringLiteral("cannot make the folder %1: %2").arg(part, trace::errnoText(error))};
     }
     // Whatever happens below, no half-made report stays behind.
     auto removePart = qScopeGuard([&part] { QDir(part).removeRecursively(); });
@@ -308,7 +308,7 @@ WrittenReport writeReport(const QString& dir, const TestRecord& record, trace::W
         if (error != EEXIST && error != ENOTEMPTY)
             return {{},
                     QStringLiteral("cannot rename %1 to %2: %3")
-                        .arg(part, folder, qt_error_string(error))};
+                        .arg(part, folder, trace::errnoText(error))};
     }
     part = folder; // from here on a failure takes the report away again
     if (trace::FileFailure failed = trace::syncFolder(dir))

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -58,8 +59,7 @@ int renameOver(const QString& from, const QString& to) {
 #endif
 
 QString failure(const char* what, const QString& path, int error) {
-    return QStringLiteral("cannot %1 %2: %3")
-        .arg(QLatin1String(what), path, qt_error_string(error));
+    return QStringLiteral("cannot %1 %2: %3").arg(QLatin1String(what), path, errnoText(error));
 }
 
 // EINTR: a signal came before the call did anything, so it is made again.
@@ -139,6 +139,14 @@ FileFailure writeNew(const QString& path, QByteArrayView bytes, WriteCall write,
 
 } // namespace
 
+QString errnoText(int error) {
+#ifdef Q_OS_WIN
+    return QString::fromLocal8Bit(std::strerror(error));
+#else
+    return qt_error_string(error);
+#endif
+}
+
 ssize_t systemWrite(int fd, const void* data, size_t size) {
 #ifdef Q_OS_WIN
     return ::_write(fd, data, static_cast<unsigned>(std::min<size_t>(size, 1U << 30)));
@@ -217,7 +225,7 @@ FileFailure replaceFile(const QString& path, QByteArrayView bytes, WriteCall wri
         const int error = errno;
         ::unlink(QFile::encodeName(temporary).constData());
         return QStringLiteral("cannot rename %1 to %2: %3")
-            .arg(temporary, target, qt_error_string(error));
+            .arg(temporary, target, errnoText(error));
     }
     return syncFolder(folder);
 }

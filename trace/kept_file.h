@@ -26,6 +26,11 @@ using WriteCall = ssize_t (*)(int fd, const void* data, size_t size);
 // write(2); on Windows the C runtime's _write, which counts in int.
 [[nodiscard]] ssize_t systemWrite(int fd, const void* data, size_t size);
 
+// The system's words for an errno value. Qt's qt_error_string() reads its
+// number as a Windows error code on Windows, where errno's values mean
+// something else ("Out of paper." for ENOSPC).
+[[nodiscard]] QString errnoText(int error);
+
 // Why a file could not be kept, naming the file and giving the system's
 // reason ("cannot write /r/result.json: No space left on device"); none when
 // it was kept.

@@ -1,5 +1,6 @@
 #include "trace/trace_writer.h"
 
+#include "trace/kept_file.h"
 #include "trace/trace_format.h"
 
 #include <QFileInfo>
@@ -135,7 +136,7 @@ bool TraceWriter::open(const QString& path, const ReaderWait& waitForReader) {
         error = errno;
     }
     if (fd < 0) {
-        m_reason = qt_error_string(error);
+        m_reason = errnoText(error);
         return false;
     }
     // Rows are written as before: each write waits until the reader of a FIFO
@@ -178,7 +179,7 @@ void TraceWriter::frame(const exchange::FrameEvent& event) {
         syncError = m_syncError;
     }
     if (syncError != 0) {
-        stop(qt_error_string(syncError));
+        stop(errnoText(syncError));
         return;
     }
     m_line.clear();
