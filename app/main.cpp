@@ -9,7 +9,7 @@
 #include "protocol/frame_text.h"
 #include "serial/device_facts.h"
 #include "serial/doctor.h"
-#include "serial/qt_serial_control.h"
+#include "serial/port_control.h"
 #include "trace/trace_writer.h"
 
 #include <QApplication>
@@ -186,8 +186,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    auto control = std::make_unique<rio::serial::QtSerialControl>(ports);
-    rio::serial::QtSerialControl* port = control.get();
+    auto control = std::make_unique<rio::serial::PortControl>(ports);
+    rio::serial::PortControl* port = control.get();
     rio::panel::Form1 form(std::move(control));
     form.setPortNamer([ports](int number) { return ports.devicePath(number); });
     form.Form_Load();

@@ -1,5 +1,7 @@
 #include "boardtest/plan_file.h"
 
+#include "trace/kept_file.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -36,14 +38,18 @@ PlanFile refused(const QString& error) {
 } // namespace
 
 PlanFile readPlanFile(const QString& path) {
+#ifdef Q_OS_WIN
+    const int how = _O_BINARY | _O_NOINHERIT;
+#else
     // O_NONBLOCK: opening a FIFO to read returns at once, writer or not.
-    const Descriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const int how = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+#endif
+    const Descriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | how));
     if (file.fd() < 0)
-        return refused(qt_error_string(errno));
+        return refused(trace::errnoText(errno));
     struct stat status {};
     if (::fstat(file.fd(), &status) != 0)
-        return refused(qt_error_string(errno));
+        return refused(trace::errnoText(errno));
     if (!S_ISREG(status.st_mode))
         return refused(QStringLiteral("not a regular file"));
     if (status.st_size > kMaxPlanBytes)
@@ -59,7 +65,7 @@ PlanFile readPlanFile(const QString& path) {
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            return refused(qt_error_string(errno));
+            return refused(trace::errnoText(errno));
         }
         size += got;
     }

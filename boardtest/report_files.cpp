@@ -17,6 +17,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace rio::boardtest {
 
 namespace {
@@ -66,6 +70,16 @@ QString testName(const TestRecord& record) {
 // file system that cannot rename without replacing (EINVAL) is asked whether
 // `to` exists first.
 int renameUnlessTaken(const QString& from, const QString& to) {
+#ifdef Q_OS_WIN
+    // Without MOVEFILE_REPLACE_EXISTING Windows never replaces.
+    if (MoveFileExW(reinterpret_cast<const wchar_t*>(from.utf16()),
+                    reinterpret_cast<const wchar_t*>(to.utf16()), MOVEFILE_WRITE_THROUGH))
+        return 0;
+    const DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? EEXIST
+           : error == ERROR_ACCESS_DENIED                              ? EACCES
+                                                                       : EIO;
+#else
     const QByteArray source = QFile::encodeName(from);
     const QByteArray target = QFile::encodeName(to);
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
@@ -77,6 +91,7 @@ int renameUnlessTaken(const QString& from, const QString& to) {
     if (::lstat(target.constData(), &status) == 0)
         return EEXIST;
     return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
+#endif
 }
 
 int count(const TestRecord& record, StepOutcome outcome) {
@@ -242,7 +257,7 @@ std::optional<QString> checkReportFolder(const QString& dir) {
     if (trace::FileFailure failed = trace::writeNewFile(probe, "riopoll\n"))
         return failed;
     if (::unlink(QFile::encodeName(probe).constData()) != 0)
-        return QStringLiteral("cannot remove %1: %2").arg(probe, qt_error_string(errno));
+        return QStringLiteral("cannot remove %1: %2").arg(probe, trace::errnoText(errno));
     return std::nullopt;
 }
 
@@ -255,13 +270,17 @@ WrittenReport writeReport(const QString& dir, const TestRecord& record, trace::W
     QString part;
     for (;;) {
         part = base.filePath(trace::temporaryNameFor(name, "part"));
+#ifdef Q_OS_WIN
+        if (::mkdir(QFile::encodeName(part).constData()) == 0)
+#else
         if (::mkdir(QFile::encodeName(part).constData(), 0777) == 0)
+#endif
             break;
         const int error = errno;
         if (error != EEXIST)
             return {
                 {},
-                QStringLiteral("cannot make the folder %1: %2").arg(part, qt_error_string(error))};
+                QStringLiteral("cannot make the folder %1: %2").arg(part, trace::errnoText(error))};
     }
     // Whatever happens below, no half-made report stays behind.
     auto removePart = qScopeGuard([&part] { QDir(part).removeRecursively(); });
@@ -289,7 +308,7 @@ WrittenReport writeReport(const QString& dir, const TestRecord& record, trace::W
         if (error != EEXIST && error != ENOTEMPTY)
             return {{},
                     QStringLiteral("cannot rename %1 to %2: %3")
-                        .arg(part, folder, qt_error_string(error))};
+                        .arg(part, folder, trace::errnoText(error))};
     }
     part = folder; // from here on a failure takes the report away again
     if (trace::FileFailure failed = trace::syncFolder(dir))

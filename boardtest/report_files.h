@@ -42,7 +42,7 @@ struct WrittenReport {
 // three files into it. A folder of the same name gets a "-2", "-3" ... added.
 // `write` is how the bytes reach the files.
 [[nodiscard]] WrittenReport writeReport(const QString& dir, const TestRecord& record,
-                                        trace::WriteCall write = ::write);
+                                        trace::WriteCall write = trace::systemWrite);
 
 // The verdict, then the steps that failed or could not run, then the others,
 // each in one line; then the report folder when there is one.

@@ -14,7 +14,7 @@ QString portName(const TestPort& port) {
                                  : port.device;
 }
 
-std::unique_ptr<serial::QtSerialControl> openTestPort(const TestPort& port, std::int32_t speed) {
+std::unique_ptr<serial::PortControl> openTestPort(const TestPort& port, std::int32_t speed) {
     serial::PortMap ports;
     int number = port.number.value_or(1);
     if (!port.device.isEmpty()) {
@@ -27,7 +27,7 @@ std::unique_ptr<serial::QtSerialControl> openTestPort(const TestPort& port, std:
         // changed meanwhile.
         ports.addOverride({number, *path});
     }
-    auto control = std::make_unique<serial::QtSerialControl>(ports);
+    auto control = std::make_unique<serial::PortControl>(ports);
     control->setCommPort(number);
     control->setSettings(serial::settingsText(speed));
     control->setPortOpen(true);

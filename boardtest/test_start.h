@@ -6,7 +6,7 @@
 
 #include "boardtest/plan.h"
 #include "boardtest/test_record.h"
-#include "serial/qt_serial_control.h"
+#include "serial/port_control.h"
 
 #include <QString>
 
@@ -30,8 +30,8 @@ struct TestPort {
 // The port opened as the panel opens it: a device stands for port 1 of a
 // numbering that holds only that device. Throws serial::PortError with the
 // reason when it will not open.
-[[nodiscard]] std::unique_ptr<serial::QtSerialControl> openTestPort(const TestPort& port,
-                                                                    std::int32_t speed);
+[[nodiscard]] std::unique_ptr<serial::PortControl> openTestPort(const TestPort& port,
+                                                                std::int32_t speed);
 
 // A record begun now: unit, station (the host's name when empty), host, plan
 // file and the program's name and version from the application.

@@ -62,9 +62,15 @@ void offscreenWithoutDisplay(int argc, char** argv, std::string_view option) {
             (argument.starts_with(option) && argument.substr(option.size()).starts_with('=')))
             asked = true;
     }
+#ifdef Q_OS_WIN
+    // Windows always has its desktop; a picture without it asks with
+    // -platform offscreen.
+    static_cast<void>(asked);
+#else
     if (asked && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
         !std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
 }
 
 std::string missingDisplay() {

@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
     // A reader that went away (a pipe into `head`, a closed terminal) makes a
     // write fail instead of killing the program, perhaps with outputs on; see
     // console.h.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("riopoll"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RIOPOLL_VERSION));

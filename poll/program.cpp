@@ -99,7 +99,7 @@ int runPolling(const Options& options, StopSignals& stop) {
             return 2;
         }
     }
-    std::unique_ptr<serial::QtSerialControl> port;
+    std::unique_ptr<serial::PortControl> port;
     try {
         port = openTestPort(testPort(options), speed);
     } catch (const serial::PortError& error) {
@@ -191,7 +191,7 @@ int runBoardTest(const Options& options, StopSignals& stop) {
     }
 
     const std::int32_t speed = options.speed.value_or(plan.speed);
-    std::unique_ptr<serial::QtSerialControl> port;
+    std::unique_ptr<serial::PortControl> port;
     try {
         port = openTestPort(testPort(options), speed);
     } catch (const serial::PortError& error) {

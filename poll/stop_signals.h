@@ -6,9 +6,17 @@
 // An exchange's wait pumps the event loop, so the request is seen during the
 // wait, and the exchange still finishes. Work that waits outside the event
 // loop waits with waitForStop().
+//
+// On Windows Ctrl+C, Ctrl+Break and closing the console window come to a
+// console control handler on a thread of their own; it sets an event that a
+// notifier turns into the same flag and signal (stop_signals_win.cpp).
 
 #include <QObject>
+#ifdef Q_OS_WIN
+#include <QWinEventNotifier>
+#else
 #include <QSocketNotifier>
+#endif
 
 #include <chrono>
 #include <memory>
@@ -39,7 +47,11 @@ signals:
 private:
     void drain();
 
+#ifdef Q_OS_WIN
+    std::unique_ptr<QWinEventNotifier> m_notifier;
+#else
     std::unique_ptr<QSocketNotifier> m_notifier;
+#endif
     int m_signal = 0;
     bool m_hangUpHandled = false;
 };

@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#ifndef Q_OS_WIN
 #include <QSerialPortInfo>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -408,6 +410,11 @@ QString stableName(const QString& path, const QString& byIdDir) {
 PortDetails portDetails(const QString& path) {
     PortDetails details;
     details.stableName = stableName(path);
+#ifdef Q_OS_WIN
+    // A COM port carries no per-user permissions; whether another program has
+    // it shows only when it is opened.
+    details.userCanOpen = true;
+#else
     const QString device = canonical(path);
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         if (info.systemLocation() != device && info.systemLocation() != path) {
@@ -421,10 +428,7 @@ PortDetails portDetails(const QString& path) {
         details.serialNumber = info.serialNumber();
         break;
     }
-#ifdef Q_OS_UNIX
     details.userCanOpen = ::access(path.toLocal8Bit().constData(), R_OK | W_OK) == 0;
-#else
-    details.userCanOpen = QFileInfo(path).isReadable() && QFileInfo(path).isWritable();
 #endif
     return details;
 }

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/file.h>
@@ -26,6 +29,41 @@ constexpr int kGoodLatencyMs = 1;
 }
 
 } // namespace
+
+#ifdef Q_OS_WIN
+
+DoctorFacts gatherDoctorFacts(const QString& path) {
+    DoctorFacts facts;
+    facts.devicePath = path;
+    facts.resolvedPath = path;
+    facts.comPort = true;
+    const QString device = path.startsWith(QLatin1String("\\\\.\\")) ? path : "\\\\.\\" + path;
+    const HANDLE handle = CreateFileW(device.toStdWString().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            facts.comMissing = true;
+        } else if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+            facts.comHeld = true;
+        } else {
+            wchar_t text[512] = {};
+            FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, text, 512, nullptr);
+            facts.comError = QString::fromWCharArray(text).simplified();
+            if (facts.comError.isEmpty())
+                facts.comError = QStringLiteral("error %1").arg(error);
+        }
+        return facts;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    facts.takesLineSettings = GetCommState(handle, &dcb) != 0;
+    CloseHandle(handle);
+    return facts;
+}
+
+#else
 
 DoctorFacts gatherDoctorFacts(const QString& path) {
     DoctorFacts facts;
@@ -71,7 +109,51 @@ DoctorFacts gatherDoctorFacts(const QString& path) {
     return facts;
 }
 
+#endif
+
+namespace {
+
+[[nodiscard]] std::vector<DoctorLine> comPortLines(const DoctorFacts& f) {
+    std::vector<DoctorLine> lines;
+    const auto add = [&lines](Verdict verdict, const char* check, const QString& text) {
+        lines.push_back({verdict, QString::fromLatin1(check), text});
+    };
+    if (f.comMissing) {
+        add(Verdict::Fail, "device",
+            QStringLiteral("%1: no such port (unplugged, or under another number: riopanel "
+                           "--list-ports shows what is there)")
+                .arg(f.devicePath));
+        return lines;
+    }
+    add(Verdict::Ok, "device", QStringLiteral("%1 is there").arg(f.devicePath));
+    if (f.comHeld) {
+        add(Verdict::Fail, "in use",
+            QStringLiteral("another program has %1 open; two programs on one line spoil each "
+                           "other's exchanges: close it (a terminal program, another riopanel)")
+                .arg(f.devicePath));
+        return lines;
+    }
+    if (!f.comError.isEmpty()) {
+        add(Verdict::Fail, "opens",
+            QStringLiteral("cannot open %1: %2").arg(f.devicePath, f.comError));
+        return lines;
+    }
+    if (f.takesLineSettings) {
+        add(Verdict::Ok, "opens", QStringLiteral("it opens and takes line settings"));
+    } else {
+        add(Verdict::Fail, "opens",
+            QStringLiteral("it opens but takes no line settings, so not a serial port"));
+    }
+    add(Verdict::Ok, "in use", QStringLiteral("no other program has the port open"));
+    return lines;
+}
+
+} // namespace
+
 std::vector<DoctorLine> doctorLines(const DoctorFacts& f) {
+    if (f.comPort) {
+        return comPortLines(f);
+    }
     std::vector<DoctorLine> lines;
     const auto add = [&lines](Verdict verdict, const char* check, const QString& text) {
         lines.push_back({verdict, QString::fromLatin1(check), text});

@@ -30,6 +30,13 @@ struct DoctorFacts {
     std::optional<LatencyTimer> latency;
     bool usb = false;
     QString stableName;
+
+    // A Windows COM port: there only whether it is there, opens and takes
+    // line settings, and whether another program holds it mean something.
+    bool comPort = false;
+    bool comMissing = false; // no such port
+    bool comHeld = false;    // refused as in use (Windows opens a port for one handle)
+    QString comError;        // the system's words when it would not open otherwise
 };
 
 // Looks at the device without changing it: opened and closed once, without

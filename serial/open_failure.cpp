@@ -59,10 +59,13 @@ std::string openFailureReason(const OpenFacts& facts) {
                 why += " (" + facts.holder->command + ")";
             }
         } else {
+#ifndef Q_OS_WIN
             // Only the user's own processes can be looked into, and a program
             // that ended without closing the device leaves its exclusive use
-            // set for as long as the terminal stays open elsewhere.
+            // set for as long as the terminal stays open elsewhere. (Windows
+            // does not say which program has a COM port open.)
             why += ", one this user cannot see or one that ended without releasing the device";
+#endif
         }
         break;
     case OpenCause::SpeedRefused:

@@ -2,7 +2,11 @@
 #include "serial/port_map.h"
 
 #include <QFileInfo>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <QSerialPortInfo>
+#endif
 
 #include <algorithm>
 #include <stdexcept>
@@ -110,6 +114,43 @@ PortOverride parsePortOverride(const QString& text) {
     return {value, text.mid(equals + 1)};
 }
 
+#ifdef Q_OS_WIN
+
+// The system's serial device map: one value per port present, named by the
+// driver's device ("\Device\Serial0", "\Device\VCP0") with the port's name
+// ("COM3") as its data.
+std::vector<PresentDevice> presentDevices() {
+    std::vector<PresentDevice> devices;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return devices;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        wchar_t data[64];
+        DWORD dataBytes = sizeof data;
+        DWORD type = 0;
+        const LONG status = RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(data), &dataBytes);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (status != ERROR_SUCCESS || type != REG_SZ) {
+            continue;
+        }
+        QString port = QString::fromWCharArray(data, static_cast<int>(dataBytes / sizeof(wchar_t)));
+        port.truncate(port.indexOf(QChar(0)) < 0 ? port.size() : port.indexOf(QChar(0)));
+        devices.push_back(
+            {port, port, QString::fromWCharArray(name, static_cast<int>(nameLength))});
+    }
+    RegCloseKey(key);
+    return devices;
+}
+
+#else
+
 std::vector<PresentDevice> presentDevices() {
     std::vector<PresentDevice> devices;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
@@ -121,6 +162,8 @@ std::vector<PresentDevice> presentDevices() {
     }
     return devices;
 }
+
+#endif
 
 PortMap::PortMap(DeviceSource source) : m_source(std::move(source)) {}
 

@@ -5,17 +5,61 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#endif
 
 namespace rio::trace {
 
 namespace {
 
+#ifdef Q_OS_WIN
+// Windows' C runtime: bytes as they are (no newline translation), and no
+// child process inherits the descriptor.
+constexpr int kOpenFlags = _O_BINARY | _O_NOINHERIT;
+
+int syncFile(int fd) {
+    return ::_commit(fd);
+}
+
+int makeFolder(const char* name) {
+    return ::mkdir(name);
+}
+
+// rename() of the C runtime refuses to replace a file.
+int renameOver(const QString& from, const QString& to) {
+    if (MoveFileExW(reinterpret_cast<const wchar_t*>(from.utf16()),
+                    reinterpret_cast<const wchar_t*>(to.utf16()),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return -1;
+}
+#else
+constexpr int kOpenFlags = O_CLOEXEC;
+
+int syncFile(int fd) {
+    return ::fsync(fd);
+}
+
+int makeFolder(const char* name) {
+    return ::mkdir(name, 0777);
+}
+
+int renameOver(const QString& from, const QString& to) {
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData());
+}
+#endif
+
 QString failure(const char* what, const QString& path, int error) {
-    return QStringLiteral("cannot %1 %2: %3")
-        .arg(QLatin1String(what), path, qt_error_string(error));
+    return QStringLiteral("cannot %1 %2: %3").arg(QLatin1String(what), path, errnoText(error));
 }
 
 // EINTR: a signal came before the call did anything, so it is made again.
@@ -31,7 +75,7 @@ int openRetrying(const QString& path, int flags, mode_t mode = 0) {
 // errno of a failed fsync, 0 once the disk has the file.
 int syncRetrying(int fd) {
     for (;;) {
-        if (::fsync(fd) == 0)
+        if (syncFile(fd) == 0)
             return 0;
         if (errno != EINTR)
             return errno;
@@ -67,15 +111,19 @@ int writeAll(int fd, QByteArrayView bytes, WriteCall write) {
 
 FileFailure writeNew(const QString& path, QByteArrayView bytes, WriteCall write,
                      std::optional<mode_t> mode) {
-    const int fd = openRetrying(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = openRetrying(path, O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0666);
     if (fd < 0)
         return failure("create", path, errno);
     const char* step = "write";
     int error = writeAll(fd, bytes, write);
+#ifndef Q_OS_WIN
     if (error == 0 && mode && ::fchmod(fd, *mode) != 0) {
         error = errno;
         step = "set the permissions of";
     }
+#else
+    static_cast<void>(mode); // Windows files carry no POSIX permissions
+#endif
     if (error == 0 && (error = syncRetrying(fd)) != 0)
         step = "sync";
     if (error == 0) {
@@ -90,6 +138,22 @@ FileFailure writeNew(const QString& path, QByteArrayView bytes, WriteCall write,
 }
 
 } // namespace
+
+QString errnoText(int error) {
+#ifdef Q_OS_WIN
+    return QString::fromLocal8Bit(std::strerror(error));
+#else
+    return qt_error_string(error);
+#endif
+}
+
+ssize_t systemWrite(int fd, const void* data, size_t size) {
+#ifdef Q_OS_WIN
+    return ::_write(fd, data, static_cast<unsigned>(std::min<size_t>(size, 1U << 30)));
+#else
+    return ::write(fd, data, size);
+#endif
+}
 
 FileFailure writeNewFile(const QString& path, QByteArrayView bytes, WriteCall write) {
     return writeNew(path, bytes, write, std::nullopt);
@@ -110,7 +174,7 @@ FileFailure makeFolders(const QString& path) {
     if (parent != absolute)
         if (FileFailure failed = makeFolders(parent))
             return failed;
-    if (::mkdir(name.constData(), 0777) != 0) {
+    if (makeFolder(name.constData()) != 0) {
         const int error = errno;
         // Made meanwhile by someone else: as good as made here.
         if (error == EEXIST && ::stat(name.constData(), &status) == 0 && S_ISDIR(status.st_mode))
@@ -121,6 +185,10 @@ FileFailure makeFolders(const QString& path) {
 }
 
 FileFailure syncFolder(const QString& path) {
+#ifdef Q_OS_WIN
+    static_cast<void>(path);
+    return std::nullopt;
+#else
     const int fd = openRetrying(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return failure("open the folder", path, errno);
@@ -131,6 +199,7 @@ FileFailure syncFolder(const QString& path) {
     if (error != 0 && error != EINVAL)
         return failure("sync the folder", path, error);
     return std::nullopt;
+#endif
 }
 
 FileFailure replaceFile(const QString& path, QByteArrayView bytes, WriteCall write) {
@@ -152,12 +221,11 @@ FileFailure replaceFile(const QString& path, QByteArrayView bytes, WriteCall wri
     const QString temporary = QDir(folder).filePath(temporaryNameFor(where.fileName(), "saving"));
     if (FileFailure failed = writeNew(temporary, bytes, write, mode))
         return failed;
-    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) !=
-        0) {
+    if (renameOver(temporary, target) != 0) {
         const int error = errno;
         ::unlink(QFile::encodeName(temporary).constData());
         return QStringLiteral("cannot rename %1 to %2: %3")
-            .arg(temporary, target, qt_error_string(error));
+            .arg(temporary, target, errnoText(error));
     }
     return syncFolder(folder);
 }

@@ -23,6 +23,14 @@ namespace rio::trace {
 // test makes writing fail part way.
 using WriteCall = ssize_t (*)(int fd, const void* data, size_t size);
 
+// write(2); on Windows the C runtime's _write, which counts in int.
+[[nodiscard]] ssize_t systemWrite(int fd, const void* data, size_t size);
+
+// The system's words for an errno value. Qt's qt_error_string() reads its
+// number as a Windows error code on Windows, where errno's values mean
+// something else ("Out of paper." for ENOSPC).
+[[nodiscard]] QString errnoText(int error);
+
 // Why a file could not be kept, naming the file and giving the system's
 // reason ("cannot write /r/result.json: No space left on device"); none when
 // it was kept.
@@ -31,14 +39,14 @@ using FileFailure = std::optional<QString>;
 // Creates `path`, which must not exist yet, writes all of `bytes`, syncs and
 // closes it. On any failure the file is removed again.
 [[nodiscard]] FileFailure writeNewFile(const QString& path, QByteArrayView bytes,
-                                       WriteCall write = ::write);
+                                       WriteCall write = systemWrite);
 
 // Makes the folder and every missing one above it, syncing the folder that
 // gained each new name. A path that exists but is not a folder is refused.
 [[nodiscard]] FileFailure makeFolders(const QString& path);
 
 // Asks the disk to keep a folder's names: the files made, renamed or removed
-// in it.
+// in it. Windows keeps them without being asked; there it does nothing.
 [[nodiscard]] FileFailure syncFolder(const QString& path);
 
 // Writes `bytes` into a new file beside `path`, syncs it and renames it over
@@ -48,7 +56,7 @@ using FileFailure = std::optional<QString>;
 // so that the file it names is replaced, not the link. Anything other than a
 // regular file is refused.
 [[nodiscard]] FileFailure replaceFile(const QString& path, QByteArrayView bytes,
-                                      WriteCall write = ::write);
+                                      WriteCall write = systemWrite);
 
 // A name no other file beside it is likely to have: ".<name>.<tag>-<random>",
 // hidden so that a program watching the folder does not take it for a

@@ -1,5 +1,6 @@
 #include "trace/trace_writer.h"
 
+#include "trace/kept_file.h"
 #include "trace/trace_format.h"
 
 #include <QFileInfo>
@@ -11,6 +12,10 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#endif
 
 namespace rio::trace {
 
@@ -57,8 +62,14 @@ ExistingFile lookAt(const QString& path) {
 // a terminal waiting for its carrier, would otherwise hold the program in
 // open(), where no stop request reaches it. -1 with errno when it fails.
 int openNow(const QByteArray& path, int flags) {
+#ifdef Q_OS_WIN
+    // No FIFOs or terminals to wait for; bytes as they are, not inherited.
+    const int how = _O_BINARY | _O_NOINHERIT;
+#else
+    const int how = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+#endif
     for (;;) {
-        const int fd = ::open(path.constData(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+        const int fd = ::open(path.constData(), flags | how, 0666);
         if (fd >= 0 || errno != EINTR)
             return fd;
     }
@@ -66,8 +77,22 @@ int openNow(const QByteArray& path, int flags) {
 
 // Opening a FIFO for writing fails with ENXIO while nobody reads it.
 bool isFifo(const QByteArray& path) {
+#ifdef Q_OS_WIN
+    static_cast<void>(path);
+    return false;
+#else
     struct stat status {};
     return ::stat(path.constData(), &status) == 0 && S_ISFIFO(status.st_mode);
+#endif
+}
+
+// fdatasync(2); Windows' C runtime has only the whole file's commit.
+int syncData(int fd) {
+#ifdef Q_OS_WIN
+    return ::_commit(fd);
+#else
+    return ::fdatasync(fd);
+#endif
 }
 
 } // namespace
@@ -111,12 +136,14 @@ bool TraceWriter::open(const QString& path, const ReaderWait& waitForReader) {
         error = errno;
     }
     if (fd < 0) {
-        m_reason = qt_error_string(error);
+        m_reason = errnoText(error);
         return false;
     }
     // Rows are written as before: each write waits until the reader of a FIFO
     // has taken room for it.
+#ifndef Q_OS_WIN
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+#endif
     if (!m_file.open(fd, flags, QFileDevice::AutoCloseHandle)) {
         m_reason = m_file.errorString();
         ::close(fd);
@@ -152,7 +179,7 @@ void TraceWriter::frame(const exchange::FrameEvent& event) {
         syncError = m_syncError;
     }
     if (syncError != 0) {
-        stop(qt_error_string(syncError));
+        stop(errnoText(syncError));
         return;
     }
     m_line.clear();
@@ -203,7 +230,7 @@ void TraceWriter::startSyncing() {
         const auto sync = [this, fd](std::unique_lock<std::mutex>& lock) {
             m_unsynced = false;
             lock.unlock();
-            const int failed = ::fdatasync(fd) == 0 ? 0 : errno;
+            const int failed = syncData(fd) == 0 ? 0 : errno;
             lock.lock();
             // A device or a pipe has nothing to keep: EINVAL. EINTR is retried
             // by the next row's sync.

@@ -60,6 +60,15 @@ DoctorFacts healthy() {
     return facts;
 }
 
+// A Windows COM port that opens and takes line settings.
+DoctorFacts comPort() {
+    DoctorFacts facts;
+    facts.devicePath = facts.resolvedPath = QStringLiteral("COM3");
+    facts.comPort = true;
+    facts.takesLineSettings = true;
+    return facts;
+}
+
 struct Logged {
     QtMsgType type;
     QString category;
@@ -214,6 +223,27 @@ private slots:
         unnamed.stableName.clear();
         QTest::newRow("USB adapter without a by-id name warns")
             << unnamed << "stable name" << Verdict::Warn << "/dev/serial/by-id" << 0;
+
+        // A COM port: only whether it is there, opens and is free are checked.
+        QTest::newRow("COM port that opens")
+            << comPort() << "opens" << Verdict::Ok << "it opens and takes line settings" << 0;
+        DoctorFacts noCom = comPort();
+        noCom.comMissing = true;
+        QTest::newRow("COM port not there")
+            << noCom << "device" << Verdict::Fail << "COM3: no such port" << 1;
+        DoctorFacts heldCom = comPort();
+        heldCom.comHeld = true;
+        QTest::newRow("COM port another program has open")
+            << heldCom << "in use" << Verdict::Fail << "another program has COM3 open" << 1;
+        DoctorFacts brokenCom = comPort();
+        brokenCom.comError = QStringLiteral("The device is not ready.");
+        QTest::newRow("COM port that will not open for another reason")
+            << brokenCom << "opens" << Verdict::Fail << "cannot open COM3: The device is not ready."
+            << 1;
+        DoctorFacts plainCom = comPort();
+        plainCom.takesLineSettings = false;
+        QTest::newRow("COM port that takes no line settings")
+            << plainCom << "opens" << Verdict::Fail << "takes no line settings" << 1;
     }
     void doctorLines() {
         QFETCH(DoctorFacts, facts);
